@@ -1,1 +1,0 @@
-// Keeps the core library non-empty until its first sources land.
