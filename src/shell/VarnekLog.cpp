@@ -4,9 +4,12 @@
 #include <cstdarg>
 #include <cstdio>
 
-// Until the logger lands these calls only format, so callers can log from day one.
 void VarnekLog(const char *format, ...)
 {
+    VarnekLogger *logger = gMainLogger.load(std::memory_order_acquire);
+    // Formatting costs more than the check: skip it while nothing would be written.
+    if (!logger || !logger->logToFile())
+        return;
     va_list args;
     va_start(args, format);
     va_list copy;
@@ -17,8 +20,17 @@ void VarnekLog(const char *format, ...)
     if (size > 0)
         std::vsnprintf(buffer.data(), size_t(size) + 1, format, args);
     va_end(args);
-    VarnekLog(QString::fromUtf8(buffer));
+    logger->log(QString::fromUtf8(buffer));
 }
 
-void VarnekLog(const QString &) {}
-void VarnekLogAFile(const QString &) {}
+void VarnekLog(const QString &message)
+{
+    if (VarnekLogger *logger = gMainLogger.load(std::memory_order_acquire))
+        logger->log(message);
+}
+
+void VarnekLogAFile(const QString &path)
+{
+    if (VarnekLogger *logger = gMainLogger.load(std::memory_order_acquire))
+        logger->addFile(path);
+}

@@ -1,11 +1,8 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "shell/Respawn.h"
+#include "window/MainInterface.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Quillon"));
-    window.show();
-    return app.exec();
+    respawnAppropriateArchitecture(argc, argv);
+    return runMainInterface(argc, argv);
 }

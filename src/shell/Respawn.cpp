@@ -1,0 +1,17 @@
+#include "Respawn.h"
+
+#include "VarnekLogger.h"
+
+#include <cstring>
+
+bool respawnAppropriateArchitecture(int argc, char *const argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] && std::strcmp(argv[i], "-respawn") == 0) {
+            VarnekLog("re-spawn to 32-bit failed (may be single-arch debug executable?)");
+            return true;
+        }
+    }
+    // Every supported system runs the build's own architecture: nothing to re-execute.
+    return false;
+}

@@ -1,0 +1,194 @@
+#include "FRWindow.h"
+
+#include "device/AppController.h"
+#include "platform/Paths.h"
+#include "platform/UserDefaults.h"
+#include "shell/AppDelegate.h"
+#include "shell/Defaults.h"
+#include "shell/SystemFlags.h"
+#include "shell/VarnekLogger.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+
+QString gArchiveLocation;
+
+namespace {
+const char kVersion[] = "2.14.1";
+const QString kDefaultArchiveLocation = QStringLiteral("~/Library/Application Support/Quillon");
+
+QColor statusColour(const QString &name)
+{
+    if (name == QLatin1String("green"))
+        return QColor(0x2e, 0xa0, 0x43);
+    if (name == QLatin1String("orange"))
+        return QColor(0xf0, 0x8c, 0x00);
+    return QColor(0xd0, 0x2b, 0x2b);
+}
+} // namespace
+
+void FRWindow::load()
+{
+    VarnekLogger::createDefaultLoggerToFile(UserDefaults::standard().boolForKey(QStringLiteral("DEBUG_LOG")), false);
+    setSystemFlags();
+}
+
+FRWindow::FRWindow(AppController *device, AppDelegate *delegate, QWidget *parent)
+    : QMainWindow(parent)
+    , mDevice(device)
+    , mDelegate(delegate)
+{
+    setWindowTitle(QStringLiteral("Quillon"));
+    buildStrip();
+}
+
+void FRWindow::buildStrip()
+{
+    auto *strip = new QWidget(this);
+    auto *layout = new QHBoxLayout(strip);
+    layout->setContentsMargins(12, 0, 12, 0);
+    layout->setSpacing(8);
+    mStatusIcon = new QLabel(strip);
+    mStatusIcon->setFixedSize(12, 12);
+    mStatusText = new QLabel(strip);
+    mStatusText->setObjectName(QStringLiteral("status"));
+    layout->addWidget(mStatusIcon);
+    layout->addWidget(mStatusText, 1);
+    setCentralWidget(strip);
+}
+
+void FRWindow::awakeFromNib()
+{
+    VarnekLog("Quillon %s started on Linux %s", kVersion, qUtf8Printable(systemVersionString()));
+
+    writeStartupDefaults();
+    // Made now so a folder that cannot be created shows in the log from the first line on.
+    VarnekLog("Temporary folder: %s", qUtf8Printable(getTempDir()));
+
+    // The window starts collapsed to the strip.
+    resize(qMax(width(), 620), kCollapsedHeight);
+    setMinimumSize(kMinimumWidth, kCollapsedHeight);
+    setMaximumSize(kMaximumExtent, kCollapsedHeight);
+    mOpened = height() > kCollapsedHeight;
+    if (!mOpened)
+        initOpenHeight();
+    setWindowSize(false, false);
+
+    mFirstTime = true;
+    mSecondTime = false;
+    finishLaunching();
+
+    mCurrentMode = QStringLiteral("SMS");
+    setStatusMessage(QCoreApplication::translate("FRWindow", "Starting up..."), QStringLiteral("orange"), {});
+}
+
+void FRWindow::finishLaunching()
+{
+    const QVariant stored = UserDefaults::standard().objectForKey(QStringLiteral("ARCHIVE_LOCATION"));
+    if (stored.isValid() && !stored.toString().isEmpty()) {
+        gArchiveLocation = stored.toString();
+        const QString resolved = Paths::resolveUserPath(gArchiveLocation);
+        if (!QFileInfo::exists(resolved))
+            QDir().mkpath(resolved);
+        if (!QFileInfo::exists(resolved))
+            gArchiveLocation = kDefaultArchiveLocation;
+    } else {
+        gArchiveLocation = kDefaultArchiveLocation;
+    }
+    if (mDevice) {
+        mDevice->setWindow(this);
+        mDevice->setupiPhone();
+    }
+}
+
+void FRWindow::initOpenHeight()
+{
+    const QVariant stored = UserDefaults::standard().objectForKey(QStringLiteral("OPENEDHEIGHT7"));
+    const int height = stored.isValid() ? int(variantDoubleValue(stored)) : kDefaultOpenedHeight;
+    mOpenedRect = QRect(geometry().topLeft(), QSize(width(), height));
+}
+
+void FRWindow::setWindowSize(bool opened, bool animate)
+{
+    Q_UNUSED(animate); // Qt resizes at once; the window manager animates if it wants to.
+    VarnekLog("FRWindow: setWindowSize: opened %d antics: %d (mOpened: %d)", opened, animate, mOpened);
+    if (mOpened == opened)
+        return;
+    const QRect content = geometry();
+    if (!opened && mOpened) {
+        mOpenedRect = content;
+        UserDefaults &d = UserDefaults::standard();
+        d.setObject(d.contains(QStringLiteral("OPENEDHEIGHT7")) ? double(content.height()) : double(kDefaultOpenedHeight),
+                    QStringLiteral("OPENEDHEIGHT7"));
+    }
+    mOpened = opened;
+    if (opened) {
+        setMinimumSize(kMinimumWidth, kDefaultOpenedHeight);
+        setMaximumSize(kMaximumExtent, kMaximumExtent);
+        initOpenHeight();
+        // The top edge stays where it was.
+        setGeometry(QRect(content.x(), content.y(), content.width(), mOpenedRect.height()));
+    } else {
+        setMinimumSize(kMinimumWidth, kCollapsedHeight);
+        setMaximumSize(kMaximumExtent, kCollapsedHeight);
+        setGeometry(QRect(content.x(), content.y(), content.width(), kCollapsedHeight));
+    }
+}
+
+void FRWindow::closeup()
+{
+    VarnekLog("FRWindow: closeup");
+    setWindowSize(false, true);
+}
+
+void FRWindow::setStatusMessage(const QString &text, const QString &status, const QString &deviceName)
+{
+    QPixmap dot(12, 12);
+    dot.fill(Qt::transparent);
+    {
+        QPainter painter(&dot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(statusColour(status));
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(1, 1, 10, 10);
+    }
+    mStatusIcon->setPixmap(dot);
+    mStatusText->setText(text);
+    setWindowTitle(deviceName.isEmpty() ? QStringLiteral("Quillon") : QStringLiteral("Quillon - %1").arg(deviceName));
+}
+
+QString FRWindow::statusText() const
+{
+    return mStatusText->text();
+}
+
+void FRWindow::reportiTunes81Required()
+{
+    VarnekLog("FRWindow: the device software is missing");
+}
+
+void FRWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing the main window quits: there is no dock from which to bring it back.
+    if (mDelegate && mDelegate->applicationShouldTerminate() == AppDelegate::TerminateReply::TerminateLater) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void FRWindow::appWillTerminate()
+{
+    if (mDevice) {
+        gBail.store(true);
+        mDevice->closeConnections(true);
+    }
+    deleteTempDir();
+}

@@ -1,0 +1,85 @@
+#include "MainInterface.h"
+
+#include "FRWindow.h"
+#include "device/AppController.h"
+#include "platform/Paths.h"
+#include "shell/AppDelegate.h"
+#include "shell/SingleInstance.h"
+#include "shell/VarnekLogger.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// An alert needs a screen someone looks at; offscreen runs (tests, CI) only get the text.
+bool canShowAlerts()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+int refuseSecondInstance()
+{
+    const QString title = SingleInstance::alreadyRunningTitle();
+    const QString text = SingleInstance::alreadyRunningText();
+    VarnekLog("%s: %s", qUtf8Printable(title), qUtf8Printable(text));
+    std::fprintf(stderr, "%s\n%s\n", qUtf8Printable(title), qUtf8Printable(text));
+    if (canShowAlerts()) {
+        QMessageBox alert(QMessageBox::Warning, title, text, QMessageBox::Ok);
+        alert.setInformativeText(QString());
+        alert.exec();
+    }
+    return 0;
+}
+
+} // namespace
+
+int runMainInterface(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillon"));
+    // The window quits explicitly (FRWindow::closeEvent) after asking the delegate.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    FRWindow::load();
+
+    QString error;
+    switch (SingleInstance::acquire(Paths::applicationSupport(), &error)) {
+    case SingleInstance::Result::Acquired:
+        break;
+    case SingleInstance::Result::AlreadyRunning:
+        return refuseSecondInstance();
+    case SingleInstance::Result::Failed:
+        // Without a lock we cannot tell; starting is better than refusing a lone copy.
+        VarnekLog("Single-instance lock unavailable: %s", qUtf8Printable(error));
+        std::fprintf(stderr, "Quillon: single-instance lock unavailable: %s\n", qUtf8Printable(error));
+        break;
+    }
+
+    AppController controller;
+    AppDelegate delegate;
+    FRWindow window(&controller, &delegate);
+    delegate.mainWindow = &window;
+    controller.awakeFromNib();
+    window.awakeFromNib();
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
+        delegate.applicationWillTerminate();
+        window.appWillTerminate();
+    });
+
+    delegate.applicationWillFinishLaunching();
+    window.show();
+    QTimer::singleShot(0, &app, [&] { delegate.applicationDidFinishLaunching(); });
+
+    bool ok = false;
+    const int quitAfter = qEnvironmentVariableIntValue("QUILLON_QUIT_AFTER_MS", &ok);
+    if (ok && quitAfter >= 0)
+        QTimer::singleShot(quitAfter, &window, [&] { window.close(); });
+
+    return app.exec();
+}
