@@ -1,0 +1,17 @@
+#pragma once
+// A bounds check of a binary property list before libplist parses it.
+//
+// libplist follows object references recursively, so a hostile file with a reference cycle
+// or tens of thousands of nested arrays can exhaust the stack. This walks the object graph
+// once, iteratively, and checks the trailer, every offset, every reference and every
+// object's length against the buffer, and that the nesting stays within `maxDepth`.
+// Internal to the platform layer. Stateless and thread-safe.
+
+#include <QByteArray>
+#include <QString>
+
+namespace BinaryPlistCheck {
+
+bool isSound(const QByteArray &data, int maxDepth, QString *why);
+
+} // namespace BinaryPlistCheck

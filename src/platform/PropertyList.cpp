@@ -1,0 +1,464 @@
+#include "PropertyList.h"
+
+#include "BinaryPlistCheck.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringList>
+#include <QTimeZone>
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace {
+
+// libplist's parsers and our own conversion recurse once per nesting level; real property
+// lists nest a few dozen levels, so anything deeper is refused before it can exhaust the stack.
+constexpr int kMaxDepth = 512;
+// libplist takes 32-bit lengths; nothing Quillon reads comes near this.
+constexpr qsizetype kMaxInputSize = 512 * 1024 * 1024;
+
+// Property-list dates count seconds from 1 January 2001, UTC.
+const QDateTime &referenceDate()
+{
+    static const QDateTime date(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    return date;
+}
+
+struct PlistDeleter
+{
+    void operator()(void *node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+}
+
+// An XML property list's nesting depth, from its container tags. Comments and CDATA can only
+// make the count larger, which errs on the side of refusing.
+bool xmlDepthWithin(const QByteArray &data, int cap)
+{
+    int depth = 0;
+    const char *p = data.constData();
+    const char *end = p + data.size();
+    while (p < end) {
+        const void *found = std::memchr(p, '<', size_t(end - p));
+        if (!found)
+            break;
+        p = static_cast<const char *>(found) + 1;
+        const bool closing = p < end && *p == '/';
+        const char *name = closing ? p + 1 : p;
+        qsizetype nameLength = 0;
+        if (end - name >= 5 && std::memcmp(name, "array", 5) == 0)
+            nameLength = 5;
+        else if (end - name >= 4 && std::memcmp(name, "dict", 4) == 0)
+            nameLength = 4;
+        if (!nameLength)
+            continue;
+        const char *after = name + nameLength;
+        if (after >= end)
+            break;
+        if (closing) {
+            if (depth > 0)
+                --depth;
+        } else if (*after == '>' || *after == ' ' || *after == '\t' || *after == '\n' || *after == '\r') {
+            // "<array/>" and "<array />" open nothing.
+            const void *close = std::memchr(after, '>', size_t(end - after));
+            if (!close)
+                break;
+            const char *gt = static_cast<const char *>(close);
+            if (gt > after && gt[-1] == '/')
+                continue;
+            if (++depth > cap)
+                return false;
+        }
+    }
+    return true;
+}
+
+// libplist 2.2 keeps every integer as 64 unsigned bits; only its XML writer still knows
+// whether a value with the top bit set was stored signed (negative) or as a large unsigned.
+bool isLargeUnsigned(plist_t node)
+{
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_t copy = plist_copy(node);
+    plist_t wrapper = plist_new_array();
+    plist_array_append_item(wrapper, copy);
+    plist_to_xml(wrapper, &xml, &length);
+    bool unsignedValue = false;
+    if (xml) {
+        const QByteArray text(xml, int(length));
+        const int at = text.indexOf("<integer>");
+        unsignedValue = at >= 0 && text.at(at + 9) != '-';
+        std::free(xml);
+    }
+    plist_free(wrapper);
+    return unsignedValue;
+}
+
+// The stored seconds of a date node, read from its binary form: a date object is the
+// marker 0x33 and a big-endian double.
+double exactDateSeconds(plist_t node)
+{
+    plist_t wrapper = plist_new_array();
+    plist_array_append_item(wrapper, plist_copy(node));
+    char *bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(wrapper, &bytes, &length);
+    plist_free(wrapper);
+    double seconds = 0;
+    if (bytes) {
+        for (uint32_t i = 8; i + 8 < length; ++i) {
+            if (uint8_t(bytes[i]) != 0x33)
+                continue;
+            uint64_t bits = 0;
+            for (int b = 1; b <= 8; ++b)
+                bits = (bits << 8) | uint8_t(bytes[i + b]);
+            std::memcpy(&seconds, &bits, sizeof seconds);
+            break;
+        }
+        std::free(bytes);
+    }
+    return std::isfinite(seconds) ? seconds : 0.0;
+}
+
+std::optional<QVariant> toVariant(plist_t node, int depth, QString *error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("property list nested too deeply"));
+        return std::nullopt;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return QVariant(value != 0);
+    }
+    case PLIST_UINT: {
+        uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        if (value > uint64_t(std::numeric_limits<qint64>::max()) && isLargeUnsigned(node))
+            return QVariant(quint64(value));
+        return QVariant(qint64(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return QVariant(value);
+    }
+    case PLIST_STRING: {
+        char *value = nullptr;
+        plist_get_string_val(node, &value);
+        const QString text = QString::fromUtf8(value ? value : "");
+        std::free(value);
+        return QVariant(text);
+    }
+    case PLIST_KEY: {
+        char *value = nullptr;
+        plist_get_key_val(node, &value);
+        const QString text = QString::fromUtf8(value ? value : "");
+        std::free(value);
+        return QVariant(text);
+    }
+    case PLIST_DATA: {
+        char *value = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &value, &length);
+        if (length > uint64_t(kMaxInputSize)) {
+            std::free(value);
+            setError(error, QStringLiteral("property list data item too large"));
+            return std::nullopt;
+        }
+        const QByteArray bytes(value, qsizetype(value ? length : 0));
+        std::free(value);
+        return QVariant(bytes);
+    }
+    case PLIST_DATE: {
+        int32_t sec = 0, usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        // libplist 2.2 truncates the stored seconds toward zero and reports the fraction
+        // without its sign, so a date less than a second before 2001 loses its sign; that
+        // case reads the stored value exactly.
+        double seconds = 0;
+        if (sec == 0 && usec != 0)
+            seconds = exactDateSeconds(node);
+        else
+            seconds = double(sec) + (sec < 0 ? -1.0 : 1.0) * double(usec) / 1e6;
+        return QVariant(referenceDate().addMSecs(qint64(std::llround(seconds * 1000.0))));
+    }
+    case PLIST_UID: {
+        uint64_t value = 0;
+        plist_get_uid_val(node, &value);
+        return QVariant::fromValue(PlistUid{value});
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t count = plist_array_get_size(node);
+        list.reserve(qsizetype(count));
+        for (uint32_t i = 0; i < count; ++i) {
+            plist_t item = plist_array_get_item(node, i);
+            if (!item) {
+                setError(error, QStringLiteral("property list array item missing"));
+                return std::nullopt;
+            }
+            auto value = toVariant(item, depth + 1, error);
+            if (!value)
+                return std::nullopt;
+            list.append(std::move(*value));
+        }
+        return QVariant(list);
+    }
+    case PLIST_DICT: {
+        // XML has no UID element; the archiver writes one as a dictionary holding "CF$UID".
+        if (plist_dict_get_size(node) == 1) {
+            plist_t uid = plist_dict_get_item(node, "CF$UID");
+            if (uid && plist_get_node_type(uid) == PLIST_UINT) {
+                uint64_t value = 0;
+                plist_get_uint_val(uid, &value);
+                return QVariant::fromValue(PlistUid{value});
+            }
+        }
+        QVariantMap map;
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        if (!iter) {
+            setError(error, QStringLiteral("property list dictionary unreadable"));
+            return std::nullopt;
+        }
+        for (;;) {
+            char *key = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, iter, &key, &item);
+            if (!item) {
+                std::free(key);
+                break;
+            }
+            const QString name = QString::fromUtf8(key ? key : "");
+            std::free(key);
+            auto value = toVariant(item, depth + 1, error);
+            if (!value) {
+                std::free(iter);
+                return std::nullopt;
+            }
+            map.insert(name, std::move(*value));
+        }
+        std::free(iter);
+        return QVariant(map);
+    }
+    default:
+        break;
+    }
+    setError(error, QStringLiteral("property list holds a node of unknown type"));
+    return std::nullopt;
+}
+
+plist_t newLargeUnsigned(quint64 value)
+{
+    // plist_new_uint would write this back as a negative number; the XML reader keeps it
+    // unsigned.
+    const QByteArray xml = "<plist version=\"1.0\"><integer>" + QByteArray::number(value)
+                           + "</integer></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    return node;
+}
+
+plist_t fromVariant(const QVariant &value, int depth, QString *error)
+{
+    if (depth > kMaxDepth) {
+        setError(error, QStringLiteral("value nested too deeply for a property list"));
+        return nullptr;
+    }
+    const int type = value.typeId();
+    switch (type) {
+    case QMetaType::Bool:
+        return plist_new_bool(value.toBool() ? 1 : 0);
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+        return plist_new_uint(uint64_t(value.toLongLong()));
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+    case QMetaType::UChar: {
+        const quint64 v = value.toULongLong();
+        if (v > quint64(std::numeric_limits<qint64>::max()))
+            return newLargeUnsigned(v);
+        return plist_new_uint(uint64_t(v));
+    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return plist_new_real(value.toDouble());
+    case QMetaType::QString:
+        return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
+    }
+    case QMetaType::QDateTime: {
+        const QDateTime date = value.toDateTime();
+        if (!date.isValid()) {
+            setError(error, QStringLiteral("invalid date"));
+            return nullptr;
+        }
+        const qint64 ms = referenceDate().msecsTo(date);
+        // Floor division keeps the microseconds non-negative for dates before 2001.
+        qint64 sec = ms / 1000;
+        qint64 rest = ms % 1000;
+        if (rest < 0) {
+            rest += 1000;
+            --sec;
+        }
+        if (sec < std::numeric_limits<int32_t>::min() || sec > std::numeric_limits<int32_t>::max()) {
+            setError(error, QStringLiteral("date outside the range a property list can hold"));
+            return nullptr;
+        }
+        return plist_new_date(int32_t(sec), int32_t(rest * 1000));
+    }
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        plist_t array = plist_new_array();
+        const QVariantList list = value.toList();
+        for (const QVariant &item : list) {
+            plist_t child = fromVariant(item, depth + 1, error);
+            if (!child) {
+                plist_free(array);
+                return nullptr;
+            }
+            plist_array_append_item(array, child);
+        }
+        return array;
+    }
+    case QMetaType::QVariantMap:
+    case QMetaType::QVariantHash: {
+        plist_t dict = plist_new_dict();
+        const QVariantMap map = value.toMap();
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            plist_t child = fromVariant(it.value(), depth + 1, error);
+            if (!child) {
+                plist_free(dict);
+                return nullptr;
+            }
+            plist_dict_set_item(dict, it.key().toUtf8().constData(), child);
+        }
+        return dict;
+    }
+    default:
+        break;
+    }
+    if (type == qMetaTypeId<PlistUid>())
+        return plist_new_uid(value.value<PlistUid>().value);
+    setError(error, QStringLiteral("a value of type %1 has no property-list form")
+                        .arg(QString::fromLatin1(value.isValid() ? value.typeName() : "invalid")));
+    return nullptr;
+}
+
+} // namespace
+
+namespace PropertyList {
+
+std::optional<QVariant> fromData(const QByteArray &data, QString *error)
+{
+    if (data.isEmpty()) {
+        setError(error, QStringLiteral("empty input is not a property list"));
+        return std::nullopt;
+    }
+    if (data.size() > kMaxInputSize) {
+        setError(error, QStringLiteral("property list too large"));
+        return std::nullopt;
+    }
+    const bool binary = data.startsWith("bplist00");
+    if (binary) {
+        QString why;
+        if (!BinaryPlistCheck::isSound(data, kMaxDepth, &why)) {
+            setError(error, QStringLiteral("malformed binary property list: ") + why);
+            return std::nullopt;
+        }
+    } else {
+        if (!data.contains("<plist")) {
+            setError(error, QStringLiteral("not a property list"));
+            return std::nullopt;
+        }
+        if (!xmlDepthWithin(data, kMaxDepth)) {
+            setError(error, QStringLiteral("property list nested too deeply"));
+            return std::nullopt;
+        }
+    }
+    plist_t root = nullptr;
+    if (binary)
+        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+    else
+        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    if (!root) {
+        setError(error, binary ? QStringLiteral("malformed binary property list")
+                               : QStringLiteral("malformed XML property list"));
+        return std::nullopt;
+    }
+    PlistPtr guard(root);
+    return toVariant(root, 0, error);
+}
+
+std::optional<QVariant> fromFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("cannot open %1: %2").arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    if (file.size() > kMaxInputSize) {
+        setError(error, QStringLiteral("property list too large: %1").arg(path));
+        return std::nullopt;
+    }
+    return fromData(file.readAll(), error);
+}
+
+QByteArray toData(const QVariant &root, Format format, QString *error)
+{
+    plist_t node = fromVariant(root, 0, error);
+    if (!node)
+        return {};
+    PlistPtr guard(node);
+    char *bytes = nullptr;
+    uint32_t length = 0;
+    if (format == Format::Binary)
+        plist_to_bin(node, &bytes, &length);
+    else
+        plist_to_xml(node, &bytes, &length);
+    if (!bytes) {
+        setError(error, QStringLiteral("property list could not be serialised"));
+        return {};
+    }
+    QByteArray out(bytes, qsizetype(length));
+    std::free(bytes);
+    return out;
+}
+
+bool toFile(const QVariant &root, const QString &path, Format format, QString *error)
+{
+    const QByteArray bytes = toData(root, format, error);
+    if (bytes.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        setError(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace PropertyList
