@@ -12,10 +12,6 @@
 #include <cstddef>
 #include <memory>
 
-// The host can decrypt backups. Always true on this platform; the paths that exist for a
-// host without decryption are kept behind it.
-inline constexpr bool HASDECRYPT = true;
-
 // The fixed initialisation vector of encrypted manifest file records. Records carry no IV of
 // their own, so every writer and reader of such records must use exactly these 16 bytes.
 inline constexpr unsigned char kMBFileRecordIV[16] = {

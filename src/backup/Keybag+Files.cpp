@@ -3,6 +3,7 @@
 
 #include "backup/BackupCrypto.h"
 #include "backup/Keybag.h"
+#include "shell/SystemFlags.h"
 #include "shell/VarnekLogger.h"
 
 #include <QFile>

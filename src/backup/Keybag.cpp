@@ -2,6 +2,7 @@
 
 #include "backup/Base64Decode.h"
 #include "backup/BackupCrypto.h"
+#include "shell/SystemFlags.h"
 #include "shell/VarnekLogger.h"
 
 namespace {

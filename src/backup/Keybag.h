@@ -11,7 +11,9 @@
 // that is never held during key derivation or file I/O. Unlocking is all-or-nothing: a
 // failed attempt leaves the keys of an earlier successful unlock untouched.
 //
-// Nothing here writes key material, passwords, salts or records into the log.
+// Nothing here writes key material, passwords, salts or records into the log. Needs
+// HASDECRYPT (shell/SystemFlags.h, set when the main window class loads): without it no
+// keybag is made and nothing decrypts.
 
 #include "backup/MBFile.h"
 
