@@ -27,7 +27,7 @@ QString DTBase64::encode(const QByteArray &data)
 QString DTBase64::encode(const char *bytes, qsizetype length)
 {
     if (!bytes || length <= 0)
-        return QString();
+        return QStringLiteral(""); // empty, not missing: it decodes back to no bytes
     const auto *in = reinterpret_cast<const unsigned char *>(bytes);
     QByteArray out;
     out.reserve(((length + 2) / 3) * 4);

@@ -19,7 +19,7 @@ public:
     enum Style { NoStyle, ShortStyle, MediumStyle, LongStyle, FullStyle };
 
     explicit DateFormatter(Style dateStyle = NoStyle, Style timeStyle = NoStyle,
-                           const QLocale &locale = QLocale::system());
+                           const QLocale &locale = QLocale());
 
     Style dateStyle() const { return mDateStyle; }
     Style timeStyle() const { return mTimeStyle; }

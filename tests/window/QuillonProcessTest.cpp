@@ -1,0 +1,141 @@
+// The built program, started as a user would start it: offscreen, in a throw-away home.
+#include "TestHome.h"
+#include "shell/SingleInstance.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+const char kAlreadyRunning[] = "Quillon is Already Running";
+
+struct QuillonHome
+{
+    QTemporaryDir home;
+    QTemporaryDir tmp;
+
+    QProcessEnvironment environment(int quitAfterMs) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("TMPDIR", tmp.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QUILLON_QUIT_AFTER_MS", QString::number(quitAfterMs));
+        for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            env.remove(name);
+        return env;
+    }
+
+    void turnOnLog() const
+    {
+        QDir().mkpath(home.path() + "/.config/Quillon");
+        QFile conf(home.path() + "/.config/Quillon/Quillon.conf");
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+        conf.write("[General]\nDEBUG_LOG=true\n");
+    }
+
+    QString lockPath() const { return home.path() + "/.local/share/Quillon/" + SingleInstance::lockFileName(); }
+
+    std::unique_ptr<QProcess> start(int quitAfterMs) const
+    {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment(quitAfterMs));
+        process->start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
+        return process;
+    }
+
+    QStringList workFolders() const
+    {
+        return QDir(tmp.path()).entryList({"org.quillon.Quillon_*"}, QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+};
+
+// True once some process holds the single-instance lock.
+bool lockIsHeld(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(QuillonProcess, StartsOffscreenAndQuitsLeavingNoTemporaryFolder)
+{
+    QuillonHome q;
+    q.turnOnLog();
+    auto process = q.start(300);
+    ASSERT_TRUE(process->waitForStarted(10000));
+    ASSERT_TRUE(process->waitForFinished(60000)) << process->readAllStandardError().constData();
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process->exitCode(), 0);
+    EXPECT_TRUE(q.workFolders().isEmpty()) << qPrintable(q.workFolders().join(", "));
+
+    // The log shows the run made its folder, which is now gone.
+    QDirIterator logs(q.home.path() + "/.local/state/Logs/Quillon", {"Quillon *.log"}, QDir::Files);
+    ASSERT_TRUE(logs.hasNext());
+    QFile log(logs.next());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("Temporary folder: " + q.tmp.path().toUtf8() + "/org.quillon.Quillon_")) << text.constData();
+    EXPECT_TRUE(text.contains("FRWindow: closeup"));
+}
+
+TEST(QuillonProcess, ASecondCopyExitsWithItsMessageWhileTheFirstRuns)
+{
+    QuillonHome q;
+    auto first = q.start(60000);
+    ASSERT_TRUE(first->waitForStarted(10000));
+    ASSERT_TRUE(waitFor([&] { return lockIsHeld(q.lockPath()); }, 30000));
+
+    auto second = q.start(60000);
+    ASSERT_TRUE(second->waitForFinished(30000));
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(second->readAllStandardError().contains(kAlreadyRunning));
+    EXPECT_EQ(first->state(), QProcess::Running);
+
+    first->terminate();
+    first->waitForFinished(10000);
+}
+
+TEST(QuillonProcess, OfTwoStartedTogetherExactlyOneSurvives)
+{
+    QuillonHome q;
+    auto a = q.start(3000);
+    auto b = q.start(3000);
+    ASSERT_TRUE(a->waitForFinished(60000));
+    ASSERT_TRUE(b->waitForFinished(60000));
+    EXPECT_EQ(a->exitCode(), 0);
+    EXPECT_EQ(b->exitCode(), 0);
+    const bool aRefused = a->readAllStandardError().contains(kAlreadyRunning);
+    const bool bRefused = b->readAllStandardError().contains(kAlreadyRunning);
+    EXPECT_NE(aRefused, bRefused);
+    EXPECT_TRUE(q.workFolders().isEmpty());
+}
