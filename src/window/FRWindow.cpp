@@ -21,6 +21,7 @@ QString gArchiveLocation;
 
 namespace {
 const char kVersion[] = "2.14.1";
+const int kInitialWidth = 620; // the strip's width before the user sets one
 const QString kDefaultArchiveLocation = QStringLiteral("~/Library/Application Support/Quillon");
 
 QColor statusColour(const QString &name)
@@ -72,7 +73,7 @@ void FRWindow::awakeFromNib()
     VarnekLog("Temporary folder: %s", qUtf8Printable(getTempDir()));
 
     // The window starts collapsed to the strip.
-    resize(qMax(width(), 620), kCollapsedHeight);
+    resize(kInitialWidth, kCollapsedHeight);
     setMinimumSize(kMinimumWidth, kCollapsedHeight);
     setMaximumSize(kMaximumExtent, kCollapsedHeight);
     mOpened = height() > kCollapsedHeight;
