@@ -1,0 +1,334 @@
+#include "telemetry/core/VULogDBStorage.h"
+
+#include "telemetry/core/VUCommonSchemaLog.h"
+#include "telemetry/core/VULogger.h"
+#include "telemetry/core/VUUtility.h"
+
+#include <QUuid>
+
+#include <sqlite3.h>
+
+#include <limits>
+
+namespace {
+
+const QString kIdColumn = QStringLiteral("id");
+const QString kGroupIdColumn = QStringLiteral("groupId");
+const QString kLogColumn = QStringLiteral("log");
+const QString kTargetTokenColumn = QStringLiteral("targetToken");
+const QString kTargetKeyColumn = QStringLiteral("targetKey");
+const QString kPriorityColumn = QStringLiteral("priority");
+
+QString placeholders(qsizetype count)
+{
+    QStringList marks;
+    marks.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        marks.append(QStringLiteral("?"));
+    return marks.join(QStringLiteral(", "));
+}
+
+QString joinedValues(const QVariantList &values, const QString &separator)
+{
+    QStringList texts;
+    for (const QVariant &value : values)
+        texts.append(value.toString());
+    return texts.join(separator);
+}
+
+} // namespace
+
+VUDatabaseSchema VULogDBStorage::schema()
+{
+    return {{kVULogTableName,
+             {{kIdColumn, {QStringLiteral("INTEGER"), QStringLiteral("PRIMARY KEY"), QStringLiteral("AUTOINCREMENT")}},
+              {kGroupIdColumn, {QStringLiteral("TEXT"), QStringLiteral("NOT NULL")}},
+              {kLogColumn, {QStringLiteral("TEXT"), QStringLiteral("NOT NULL")}},
+              {kTargetTokenColumn, {QStringLiteral("TEXT")}},
+              {kTargetKeyColumn, {QStringLiteral("TEXT")}},
+              {kPriorityColumn, {QStringLiteral("INTEGER")}}}}};
+}
+
+VULogDBStorage::VULogDBStorage() : VUDBStorage(schema(), kVULogDatabaseSchemaVersion, kVUDBFileName)
+{
+    initializeDatabase();
+}
+
+void VULogDBStorage::customizeDatabase(sqlite3 *db)
+{
+    createPriorityIndex(db);
+}
+
+void VULogDBStorage::migrateDatabase(sqlite3 *db, unsigned fromVersion)
+{
+    const QString addColumn = QStringLiteral("ALTER TABLE \"%1\" ADD COLUMN \"%2\" %3");
+    if (fromVersion < 1)
+        executeNonSelectionQuery(addColumn.arg(kVULogTableName, kTargetTokenColumn, QStringLiteral("TEXT")), db);
+    if (fromVersion < 2)
+        executeNonSelectionQuery(addColumn.arg(kVULogTableName, kTargetKeyColumn, QStringLiteral("TEXT")), db);
+    if (fromVersion < 3) {
+        // Every log of an older store becomes normal priority.
+        executeNonSelectionQuery(addColumn.arg(kVULogTableName, kPriorityColumn, QStringLiteral("INTEGER DEFAULT 1")),
+                                 db);
+        createPriorityIndex(db);
+    }
+}
+
+int VULogDBStorage::createPriorityIndex(sqlite3 *db)
+{
+    return executeNonSelectionQuery(QStringLiteral("CREATE INDEX \"ix_%1_%2\" ON \"%1\" (\"%2\")")
+                                        .arg(kVULogTableName, kPriorityColumn),
+                                    db);
+}
+
+bool VULogDBStorage::saveLog(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags)
+{
+    if (!log)
+        return false;
+    std::lock_guard guard(mLock);
+    const QString base64 = QString::fromLatin1(VUKeyedCoding::archive(*log).toBase64());
+    const qint64 priority = qint64(flags & 0xFF);
+
+    QVariant targetToken;
+    QVariant targetKey;
+    if (std::dynamic_pointer_cast<VUCommonSchemaLog>(log)) {
+        const auto tokens = log->transmissionTargetTokens();
+        if (tokens && !tokens->isEmpty()) {
+            const QString token = *std::min_element(tokens->cbegin(), tokens->cend());
+            const auto encrypted = mTargetTokenEncrypter.encryptString(token);
+            if (!encrypted) {
+                // Stored without its token the log could never reach its target.
+                VULogError(VULogTag(), "Failed to encrypt the target token; the log is not stored.");
+                return false;
+            }
+            targetToken = *encrypted;
+            if (const auto key = VUUtility::targetKeyFromTargetToken(token))
+                targetKey = *key;
+        }
+    }
+    const QString insert = QStringLiteral("INSERT INTO \"%1\" (\"%2\", \"%3\", \"%4\", \"%5\", \"%6\") VALUES (?, ?, ?, ?, ?)")
+                               .arg(kVULogTableName, kGroupIdColumn, kLogColumn, kTargetTokenColumn,
+                                    kTargetKeyColumn, kPriorityColumn);
+    const QVariantList values{groupId, base64, targetToken, targetKey, priority};
+
+    const int outcome = executeQueryUsingBlock([&](sqlite3 *db) {
+        const qint64 limit = getMaxPageCountInOpenedDatabase(db) * pageSize();
+        if (base64.size() >= limit) {
+            VULogError(VULogTag(),
+                       "Log is too large (%lld bytes) to store in database. Current maximum database size is %lld bytes.",
+                       static_cast<long long>(base64.size()), static_cast<long long>(limit));
+            return SQLITE_ERROR;
+        }
+        int code = executeNonSelectionQuery(insert, db, values);
+        if (code == SQLITE_FULL) {
+            const auto rows = executeSelectionQuery(
+                QStringLiteral("SELECT \"%1\" FROM \"%2\" WHERE \"%3\" <= ? ORDER BY \"%3\" ASC, \"%1\" ASC")
+                    .arg(kIdColumn, kVULogTableName, kPriorityColumn),
+                db, {priority});
+            qsizetype next = 0;
+            qint64 deleted = 0;
+            while (code == SQLITE_FULL && next < rows.size()) {
+                const QVariant id = rows.at(next++).value(0);
+                const int deletion = deleteLogsFromDBWithColumnValues({id}, kIdColumn, db);
+                if (deletion != SQLITE_OK) {
+                    code = deletion;
+                    break;
+                }
+                ++deleted;
+                VULogDebug(VULogTag(), "Deleted a log with id %lld to store a new log.",
+                           static_cast<long long>(id.toLongLong()));
+                code = executeNonSelectionQuery(insert, db, values);
+            }
+            if (deleted > 0)
+                VULogDebug(VULogTag(),
+                           "Log storage was over capacity, %lld oldest log(s) with equal or lower priority deleted.",
+                           static_cast<long long>(deleted));
+            if (code == SQLITE_FULL && next == rows.size())
+                VULogError(VULogTag(),
+                           "Storage is full and no logs with equal or lower priority exist; discarding the log.");
+        }
+        if (code == SQLITE_OK)
+            VULogVerbose(VULogTag(), "Log is stored with id: '%lld'", static_cast<long long>(sqlite3_last_insert_rowid(db)));
+        return code;
+    });
+    return outcome == SQLITE_OK;
+}
+
+QList<qint64> VULogDBStorage::inFlightIds(const QString &groupId) const
+{
+    std::lock_guard guard(mLock);
+    QList<qint64> ids;
+    for (auto it = mBatches.cbegin(); it != mBatches.cend(); ++it)
+        if (it.key().first == groupId)
+            ids += it.value();
+    return ids;
+}
+
+bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, const QStringList &excludedTargetKeys,
+                                         const LoadCompletion &completionHandler)
+{
+    std::lock_guard guard(mLock);
+    QString condition = QStringLiteral("\"%1\" = ?").arg(kGroupIdColumn);
+    QVariantList bindings{groupId};
+    if (!excludedTargetKeys.isEmpty()) {
+        // Logs without a target key belong to no paused target and stay eligible.
+        condition += QStringLiteral(" AND (\"%1\" IS NULL OR \"%1\" NOT IN (%2))")
+                         .arg(kTargetKeyColumn, placeholders(excludedTargetKeys.size()));
+        for (const QString &key : excludedTargetKeys)
+            bindings.append(key);
+    }
+    const QList<qint64> inFlight = inFlightIds(groupId);
+    if (!inFlight.isEmpty()) {
+        condition += QStringLiteral(" AND \"%1\" NOT IN (%2)").arg(kIdColumn, placeholders(inFlight.size()));
+        for (qint64 id : inFlight)
+            bindings.append(id);
+    }
+    condition += QStringLiteral(" ORDER BY \"%1\" DESC, \"%2\" ASC").arg(kPriorityColumn, kIdColumn);
+    // SQLite's LIMIT is signed: anything it cannot hold means no limit at all.
+    const bool unlimited = limit >= quint64(std::numeric_limits<qint64>::max());
+    condition += QStringLiteral(" LIMIT ?");
+    bindings.append(unlimited ? qint64(-1) : qint64(limit + 1));
+
+    QList<LogRow> rows = logsWithCondition(condition, bindings);
+    bool moreLogsAvailable = false;
+    if (!unlimited && quint64(rows.size()) > limit) {
+        rows.removeLast();
+        moreLogsAvailable = true;
+    }
+    QList<std::shared_ptr<VUAbstractLog>> logs;
+    std::optional<QString> batchId;
+    if (!rows.isEmpty()) {
+        batchId = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        QList<qint64> ids;
+        QStringList idTexts;
+        for (const LogRow &row : rows) {
+            ids.append(row.id);
+            idTexts.append(QString::number(row.id));
+            logs.append(row.log);
+        }
+        mBatches.insert({groupId, *batchId}, ids);
+        VULogVerbose(VULogTag(), "Load log(s) with id(s) '%s' as batch Id:%s", qUtf8Printable(idTexts.join(QStringLiteral("','"))),
+                     qUtf8Printable(*batchId));
+    }
+    if (completionHandler)
+        completionHandler(logs, batchId);
+    return moreLogsAvailable;
+}
+
+void VULogDBStorage::deleteLogsWithBatchId(const QString &batchId, const QString &groupId)
+{
+    std::lock_guard guard(mLock);
+    const auto key = qMakePair(groupId, batchId);
+    const auto it = mBatches.constFind(key);
+    if (it == mBatches.cend() || it->isEmpty())
+        return;
+    QVariantList ids;
+    for (qint64 id : *it)
+        ids.append(id);
+    // The entry keeps its logs out of later batches; it goes only once they are gone.
+    if (deleteLogsFromDBWithColumnValues(ids, kIdColumn) == SQLITE_OK)
+        mBatches.remove(key);
+}
+
+QList<std::shared_ptr<VUAbstractLog>> VULogDBStorage::deleteLogsWithGroupId(const QString &groupId)
+{
+    std::lock_guard guard(mLock);
+    const auto logs = logsFromDBWithGroupId(groupId);
+    if (deleteLogsFromDBWithColumnValue(groupId, kGroupIdColumn) == SQLITE_OK) {
+        for (auto it = mBatches.begin(); it != mBatches.end();) {
+            if (it.key().first == groupId)
+                it = mBatches.erase(it);
+            else
+                ++it;
+        }
+    }
+    return logs;
+}
+
+quint64 VULogDBStorage::countLogs()
+{
+    std::lock_guard guard(mLock);
+    return countEntriesForTable(kVULogTableName);
+}
+
+QList<VULogDBStorage::LogRow> VULogDBStorage::logsWithCondition(const QString &condition, const QVariantList &bindings)
+{
+    std::lock_guard guard(mLock);
+    QString query = QStringLiteral("SELECT \"%1\", \"%2\", \"%3\", \"%4\" FROM \"%5\"")
+                        .arg(kIdColumn, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kVULogTableName);
+    if (!condition.isEmpty())
+        query += QStringLiteral(" WHERE ") + condition;
+    const auto rows = executeSelectionQuery(query, bindings);
+    QList<LogRow> result;
+    result.reserve(rows.size());
+    for (const VUDatabaseRow &row : rows) {
+        LogRow entry;
+        entry.id = row.value(0).toLongLong();
+        entry.groupId = row.value(1).toString();
+        QString error;
+        // Characters outside the base64 alphabet are skipped, as the decoder of old rows did.
+        const QByteArray archive = QByteArray::fromBase64(row.value(2).toString().toLatin1());
+        entry.log = VUKeyedCoding::unarchiveAs<VUAbstractLog>(archive, &error);
+        if (!entry.log) {
+            VULogError(VULogTag(), "Deserialization failed for log with Id %lld: %s", static_cast<long long>(entry.id),
+                       error.isEmpty() ? "The log deserialized to NULL." : qUtf8Printable(error));
+            deleteLogFromDBWithId(entry.id);
+            continue;
+        }
+        const QVariant token = row.value(3);
+        if (token.metaType().id() == QMetaType::QString) {
+            const QString text = token.toString();
+            if (text.isEmpty()) {
+                VULogError(VULogTag(), "Unexpected empty target token for log with Id %lld.",
+                           static_cast<long long>(entry.id));
+            } else if (const auto plain = mTargetTokenEncrypter.decryptString(text)) {
+                entry.log->addTransmissionTargetToken(*plain);
+            } else {
+                VULogError(VULogTag(), "Failed to decrypt the target token for log with Id %lld.",
+                           static_cast<long long>(entry.id));
+            }
+        }
+        result.append(entry);
+    }
+    return result;
+}
+
+QList<std::shared_ptr<VUAbstractLog>> VULogDBStorage::logsFromDBWithGroupId(const QString &groupId)
+{
+    QList<std::shared_ptr<VUAbstractLog>> logs;
+    for (const LogRow &row : logsWithCondition(QStringLiteral("\"%1\" = ?").arg(kGroupIdColumn), {groupId}))
+        logs.append(row.log);
+    return logs;
+}
+
+int VULogDBStorage::deleteLogFromDBWithId(qint64 id)
+{
+    return deleteLogsFromDBWithColumnValue(id, kIdColumn);
+}
+
+int VULogDBStorage::deleteLogsFromDBWithColumnValue(const QVariant &value, const QString &columnName)
+{
+    return deleteLogsFromDBWithColumnValues({value}, columnName);
+}
+
+int VULogDBStorage::deleteLogsFromDBWithColumnValues(const QVariantList &values, const QString &columnName)
+{
+    std::lock_guard guard(mLock);
+    return executeQueryUsingBlock([&](sqlite3 *db) { return deleteLogsFromDBWithColumnValues(values, columnName, db); });
+}
+
+int VULogDBStorage::deleteLogsFromDBWithColumnValues(const QVariantList &values, const QString &columnName, sqlite3 *db)
+{
+    if (values.isEmpty())
+        return SQLITE_OK;
+    const QString query = QStringLiteral("DELETE FROM \"%1\" WHERE \"%2\" IN (%3)")
+                              .arg(kVULogTableName, columnName, placeholders(values.size()));
+    const int code = executeNonSelectionQuery(query, db, values);
+    const QString description = QStringLiteral("Deletion of log(s) by %1 with value(s) '%2'")
+                                    .arg(columnName, joinedValues(values, QStringLiteral("','")));
+    if (code == SQLITE_OK)
+        VULogVerbose(VULogTag(), "%s %s", qUtf8Printable(description), "succeeded.");
+    else
+        VULogError(VULogTag(), "%s %s", qUtf8Printable(description), "failed.");
+    return code;
+}

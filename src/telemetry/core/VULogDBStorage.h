@@ -1,0 +1,79 @@
+#pragma once
+// The log database "Logs.sqlite": every telemetry log from the moment a channel unit accepts
+// it until its batch has been answered, across launches.
+//
+// Each log is kept as the base64 text of its keyed archive, with its group id, its priority
+// (the low 8 bits of the flags: 1 normal, 2 critical) and, for common-schema logs, one
+// encrypted target token and that token's target key. When the size limit is reached, the
+// oldest logs of the new log's priority or lower are evicted, lowest priority first; higher
+// priorities are never evicted for a lower one.
+//
+// Life of a stored log:
+//   stored    --loadLogsWithGroupId-->      in flight (its id listed under its batch)
+//   in flight --deleteLogsWithBatchId-->    gone (the batch entry goes once the rows are gone)
+//   any       --deleteLogsWithGroupId / eviction / undecodable--> gone
+// The batch table lives in memory only, so after a restart nothing is in flight and every
+// stored log can be loaded again. A load never hands out a log that is in flight.
+//
+// Calling thread: the channel group's serial queue. Every public operation also holds the
+// store's own lock, so calls from other threads are safe, if serialised.
+
+#include "telemetry/core/VUAbstractLog.h"
+#include "telemetry/core/VUDBStorage.h"
+#include "telemetry/core/VUEncrypter.h"
+
+#include <QMap>
+
+#include <mutex>
+
+class VULogDBStorage : public VUDBStorage
+{
+public:
+    static constexpr unsigned kVULogDatabaseSchemaVersion = 3;
+    static inline const QString kVUDBFileName = QStringLiteral("Logs.sqlite");
+    static inline const QString kVULogTableName = QStringLiteral("logs");
+
+    struct LogRow
+    {
+        qint64 id = 0;
+        QString groupId;
+        std::shared_ptr<VUAbstractLog> log;
+    };
+    using LoadCompletion =
+        std::function<void(const QList<std::shared_ptr<VUAbstractLog>> &logs, const std::optional<QString> &batchId)>;
+
+    VULogDBStorage();
+
+    static VUDatabaseSchema schema();
+
+    bool saveLog(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags);
+    // Answers whether more logs of the group remain beyond this batch. A limit of the
+    // largest unsigned value means no limit. Logs whose target key is in
+    // `excludedTargetKeys` stay stored; logs without a target key are always eligible.
+    bool loadLogsWithGroupId(const QString &groupId, quint64 limit, const QStringList &excludedTargetKeys,
+                             const LoadCompletion &completionHandler);
+    void deleteLogsWithBatchId(const QString &batchId, const QString &groupId);
+    QList<std::shared_ptr<VUAbstractLog>> deleteLogsWithGroupId(const QString &groupId);
+    quint64 countLogs();
+
+    // `condition` may use "?" placeholders filled from `bindings`.
+    QList<LogRow> logsWithCondition(const QString &condition, const QVariantList &bindings = {});
+    QList<std::shared_ptr<VUAbstractLog>> logsFromDBWithGroupId(const QString &groupId);
+    int deleteLogFromDBWithId(qint64 id);
+    int deleteLogsFromDBWithColumnValue(const QVariant &value, const QString &columnName);
+    int deleteLogsFromDBWithColumnValues(const QVariantList &values, const QString &columnName);
+    static int deleteLogsFromDBWithColumnValues(const QVariantList &values, const QString &columnName, sqlite3 *db);
+    static int createPriorityIndex(sqlite3 *db);
+
+    // Ids handed out in the group's unanswered batches.
+    QList<qint64> inFlightIds(const QString &groupId) const;
+
+protected:
+    void customizeDatabase(sqlite3 *db) override;
+    void migrateDatabase(sqlite3 *db, unsigned fromVersion) override;
+
+private:
+    mutable std::recursive_mutex mLock;
+    QMap<QPair<QString, QString>, QList<qint64>> mBatches; // (group id, batch id) -> row ids
+    VUEncrypter mTargetTokenEncrypter;
+};
