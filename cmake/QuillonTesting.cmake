@@ -1,10 +1,12 @@
-# quillon_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI])
+# quillon_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI] [LABELS <labels...>])
+#
+# LABELS threads marks a program whose tests exercise threads: the tsan preset runs those.
 #
 # One GoogleTest program per folder. Each test case becomes its own CTest entry so
 # ctest can run them in parallel; discovery happens when ctest runs, not at build time,
 # so building never needs a display or a device.
 function(quillon_add_test name)
-  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE quillon_test_support_gui)
@@ -15,8 +17,14 @@ function(quillon_add_test name)
   target_compile_definitions(${name} PRIVATE
     QUILLON_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
     QUILLON_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(labels)
+  if(ARG_LABELS)
+    set(labels LABELS "${ARG_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLON_TEST=1" TIMEOUT 300)
+    # One value per property: the discovery script flattens the list, so a list-valued
+    # property here would shift every property after it.
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300 ${labels})
 endfunction()
