@@ -1,10 +1,14 @@
 #include "AppController.h"
 
+#include "archive/QNArchive.h"
+#include "device/MobileDeviceFramework.h"
+#include "device/MobileDeviceRunLoopSource.h"
 #include "shell/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 #include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QObject>
 
 std::atomic<AppController *> gSharedAppController{nullptr};
 std::mutex gCredentialsLock;
@@ -18,15 +22,6 @@ namespace {
 QString tr(const char *text)
 {
     return QCoreApplication::translate("AppController", text);
-}
-
-// A stored known-device record is usable only as a dictionary with a uid string.
-bool isKnownDeviceRecord(const QVariant &stored)
-{
-    if (stored.typeId() != QMetaType::QVariantMap)
-        return false;
-    const QVariant uid = stored.toMap().value(QStringLiteral("uid"));
-    return uid.typeId() == QMetaType::QString && !uid.toString().isEmpty();
 }
 
 } // namespace
@@ -53,20 +48,9 @@ void AppController::awakeFromNib()
     saveAsText = tr("Save Messages As:");
     saveAttachmentsTitle = tr("Save Media Items As Separate Files");
 
-    const QVariant stored = UserDefaults::standard().objectForKey(QStringLiteral("KnownDevices"));
-    QList<QVariantMap> records;
-    if (stored.typeId() == QMetaType::QVariantList || stored.typeId() == QMetaType::QStringList) {
-        const QVariantList list = stored.toList();
-        for (const QVariant &entry : list) {
-            if (isKnownDeviceRecord(entry))
-                records.append(entry.toMap());
-            else
-                VarnekLog("KnownDevices: skipping a damaged entry of type %s", entry.typeName() ? entry.typeName() : "none");
-        }
-    } else if (stored.isValid()) {
-        VarnekLog("KnownDevices: stored value of type %s is not a list; ignored", stored.typeName());
-    }
-    setMKnownDevices(records);
+    // Entries that are not dictionaries with a uid are skipped: a damaged default never
+    // stops start-up. No other thread exists yet.
+    setMKnownDevices(KnownDeviceRecord::loadFromDefaults());
 }
 
 void AppController::setupiPhone()
@@ -129,18 +113,12 @@ void AppController::resetState()
 }
 
 void AppController::moveMDatasToFiles() {}
-void AppController::bindDeviceFramework() {}
-void AppController::loadBackupsOnThread() {}
-
-void AppController::loadDBsOnThread()
+void AppController::bindDeviceFramework()
 {
-    // The archive read runs here once archives exist; until then the window learns at once
-    // that no worker runs and opens its (empty) archive windows.
-    if (mWindow) {
-        mWindow->setThreadRunning(false);
-        mWindow->loadArchiveWindows();
-    }
+    if (!bindMobileDeviceFramework())
+        VarnekLog("Device framework not available (%s)", qUtf8Printable(missingMobileDeviceEntryPoint()));
 }
+void AppController::loadBackupsOnThread() {}
 
 void AppController::closeConnections(bool quitting)
 {
@@ -149,15 +127,27 @@ void AppController::closeConnections(bool quitting)
     std::lock_guard lock(mLock);
     for (AFCConnectionRef *connection : {&mConn, &mConn2}) {
         if (*connection) {
-            // Closing goes through the bound framework once the device layer exists.
+            VarnekLog("before AFCConnectionClose");
+            const AFCError result = AFCConnectionClose ? AFCConnectionClose(*connection) : 0;
+            VarnekLog("after AFCConnectionClose");
+            if (result)
+                VarnekLog("AFCConnectionClose: %d", result);
             *connection = nullptr;
         }
     }
+    // The file connections took their service connections over and closed them too.
+    if (!mConn)
+        mAFCHandle = nullptr;
+    if (!mConn2)
+        mAFCHandle2 = nullptr;
     mInterfaceType.store(kInterfaceNone);
-    if (mDev.load()) {
+    if (AMDeviceRef device = mDev.load()) {
         VarnekLog("before AMDeviceDisconnect");
-        mDev.store(nullptr);
+        const AMDError result = AMDeviceDisconnect ? AMDeviceDisconnect(device) : 0;
         VarnekLog("after AMDeviceDisconnect");
+        if (result)
+            VarnekLog("AMDeviceDisconnect: %d", result);
+        mDev.store(nullptr);
     }
 }
 
@@ -179,13 +169,13 @@ QString AppController::devicePhoneNumber() const
     return mDevicePhoneNumber;
 }
 
-QList<QVariantMap> AppController::mKnownDevicesCopy() const
+QList<KnownDeviceRecord> AppController::mKnownDevicesCopy() const
 {
     std::lock_guard lock(gKnownDevicesLock);
     return mKnownDevices;
 }
 
-void AppController::setMKnownDevices(const QList<QVariantMap> &records)
+void AppController::setMKnownDevices(const QList<KnownDeviceRecord> &records)
 {
     std::lock_guard lock(gKnownDevicesLock);
     mKnownDevices = records;

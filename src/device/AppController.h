@@ -15,6 +15,12 @@
 // atomics or guarded by the lock named beside them. Lock order: gKnownDevicesLock before
 // mConnectedDevicesLock; mLock is released before mConnectedDevicesLock is taken.
 
+#include "device/ConnectedDeviceEntry.h"
+#include "device/DeviceThreads.h"
+#include "device/KnownDeviceRecord.h"
+
+#include <mobiledevice/MobileDevice.h>
+
 #include <QDateTime>
 #include <QList>
 #include <QSet>
@@ -25,19 +31,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 class FRWindowHub;
+class MobileDeviceRunLoopSource;
+class QObject;
 class QTimer;
 class QNArchive;
 class DeviceBackup;
 
-// The framework's opaque handles, as the device layer binds them.
-using DeviceRef = void *;
-using AFCConnectionRef = void *;
-using ServiceConnectionRef = void *;
+// The framework's opaque handles (mobiledevice/MobileDevice.h).
+using DeviceRef = AMDeviceRef;
+using ServiceConnectionRef = AMDServiceConnectionRef;
 
 class AppController
 {
@@ -97,8 +105,8 @@ public:
     int status() const { return mStatus.load(); }
 
     // The known Wi-Fi devices (copies; gKnownDevicesLock guards the list).
-    QList<QVariantMap> mKnownDevicesCopy() const;
-    void setMKnownDevices(const QList<QVariantMap> &records);
+    QList<KnownDeviceRecord> mKnownDevicesCopy() const;
+    void setMKnownDevices(const QList<KnownDeviceRecord> &records);
     // One sort key for the known-devices table: "displayname", ascending, case-insensitive.
     // The setter exists for the table's binding, but the order is always this one.
     struct SortDescriptor
@@ -121,7 +129,7 @@ public:
     // Recursive: file operations nest (a download asks sizes and types again). Guards every
     // call into the device framework and the file service.
     std::recursive_mutex mLock;
-    std::recursive_mutex mConnectedDevicesLock;
+    mutable std::recursive_mutex mConnectedDevicesLock;
     std::mutex mCurrentFileLock;
 
     // --- State (the device subsystems read and write these). ---------------------------
@@ -130,11 +138,11 @@ public:
     AFCConnectionRef mConn2 = nullptr;  // whole filesystem, when started; mLock
     AFCConnectionRef mAppConn = nullptr; // app container; mLock
     ServiceConnectionRef mAFCHandle = nullptr, mAFCHandle2 = nullptr, mAppAFCHandle = nullptr;
-    QVariantList mConnectedDevices; // ConnectedDeviceEntry values; mConnectedDevicesLock
+    QList<ConnectedDeviceEntry> mConnectedDevices; // mConnectedDevicesLock
     std::atomic<bool> mWaitingForConnections{false};
     std::atomic<int> mStatus{kStatusNone};
     std::atomic<int> mErrorCode{0};
-    QDateTime mMissingDate;
+    QDateTime mMissingDate; // main thread
     std::atomic<int> mInterfaceType{kInterfaceNone};
     std::atomic<int> mDeviceInstance{0};
     QString mDeviceName, mDeviceClass, mDeviceNumber, mDevicePhoneNumber, mDeviceFirmwareVersion,
@@ -156,7 +164,7 @@ public:
     QString mCurrentAppID;
     QTimer *mAppTimer = nullptr;
     QVariantList apps;
-    QList<QNArchive *> devices;
+    QList<std::shared_ptr<QNArchive>> devices; // main thread
     QList<DeviceBackup *> backups;
     // Backup, archive, notes and camera state, created empty here.
     QVariantMap mBackupDBs;
@@ -167,12 +175,126 @@ public:
     std::atomic<bool> mCancelWaitingThreads{false};
     std::atomic<bool> mWaitingForMediaApplication{false};
 
+    // ======== Device life cycle: start-up, discovery, choice, connection, Wi-Fi ========
+    // (AppController+Startup.cpp, +Discovery.cpp, +Connection.cpp, +WiFi.cpp)
+    //
+    // Threads: the framework's notification callback, the attach/detach handling, the device
+    // choice and every status change run on the main thread; the attach check, the device
+    // set-up and the endless wake-up and free-space threads run on workers that hand their
+    // results to the main thread as queued calls and never wait for it.
+    // Locks: gKnownDevicesLock, then mConnectedDevicesLock; mLock is never held while
+    // mConnectedDevicesLock is taken, nor while waiting for the main thread.
+
+    // Start-up (after setupiPhone): the archive read, then device handling.
+    void doLoadDB();
+    void finishSettingUp(const QList<std::shared_ptr<QNArchive>> &archives);
+
+    // Discovery. handleDeviceNotification is device_callback's work (main thread).
+    void handleDeviceNotification(AMDeviceRef device, uint32_t message);
+    void checkConnectionOnThread(AMDeviceRef device);
+    int checkConnection(AMDeviceRef device);
+    void finishHandlingConnect(AMDeviceRef device);
+    ConnectedDeviceEntry addDevice(AMDeviceRef device); // null entry: not listed
+    void finishHandlingDisconnect(AMDeviceRef device);  // null: the current device
+    bool devicesConnected() const;
+    int interfaceForDev(AMDeviceRef device) const;
+    void removeDevice(AMDeviceRef device);
+    void removeWifiDevices();
+    QList<ConnectedDeviceEntry> connectedDevices() const;
+    void switchToDevice(const ConnectedDeviceEntry &entry); // null: the automatic choice
+    void setDev(const ConnectedDeviceEntry &entry);
+
+    // Connection.
+    void deviceStatusChanged(int status);
+    void setupDeviceOnThread();
+    void doSetupDeviceOnThread();
+    // Set-up or tear-down by the current status; returns this attempt's error (0: none).
+    int setupDevice();
+    int makeConnection();
+    int StartSession(AMDeviceRef device);
+    void tryAgain();
+    void showOSWarning();
+    float iTunesVersion() const;
+    void aFewSecondsHaveGoneBySet();
+    void aFewSecondsHaveGoneBySetOnMain();
+    int errorCode() const { return mErrorCode.load(); }
+    void setErrorCode(int code) { mErrorCode.store(code); }
+    QString deviceClass() const;
+    QString deviceFirmwareVersion() const;
+    QString productVersion() const;
+    QVariantMap wakeupToken() const;
+
+    // Wi-Fi devices and known devices.
+    int powerAssertionForDevice(AMDeviceRef device);
+    void wakeupDeviceOnThread(); // one round of the endless wake-up thread
+    bool connectToThis(const QString &uid);
+    void saveKnownDevices();
+    void setMKnownDevicesOnMain(const QList<KnownDeviceRecord> &records);
+    void markCurrentEjected(bool ejected);
+    void deviceStatusVacation(bool gone);
+    bool wirelessDeviceOnVacation(const QString &uid) const;
+    bool wirelessDeviceVacationWasLong() const;
+    void disconnectFromWifi();
+    void resubscribe();
+
+    // Camera link (src/media): started after a set-up, ended by every tear-down.
+    void connectPTP();
+    void disconnectPTP();
+    bool cameraLinked() const { return mCameraLinked.load(); }
+
+    // Services of neighbouring subsystems that the device life cycle calls. Until those
+    // subsystems land they are the stand-ins in AppController+Neighbours.cpp.
+    void updateStatusMessage();
+    void freeSpaceRound(); // one round of the endless free-space thread
+    void loadAppList();
+    void cancelBackup();
+    void dropCachedBackupManifest();
+    void clearBackupBadError();
+    bool iTunesRunning() const;
+    void stopSizeThread();
+
 private:
     void resetState();
+    // setupDevice, also telling the caller which generation number this attempt raised.
+    int setupDevice(int *raisedInstance);
+    // Queued to the main thread; dropped when the controller is gone.
+    void onMain(std::function<void()> work);
+    void onMainAfter(int ms, std::function<void()> work);
+    bool subscribeToDevices();
+    // Closes every file connection and service connection of the current device through
+    // the framework and forgets them. Takes mLock.
+    void releaseConnections();
+    void recordKnownDevice(const QString &uid, const QString &name, const QVariantMap &token);
 
     FRWindowHub *mWindow = nullptr;
-    QList<QVariantMap> mKnownDevices; // gKnownDevicesLock
+    QList<KnownDeviceRecord> mKnownDevices; // gKnownDevicesLock
+
+    // The framework subscription; ended when the controller goes, so no callback can reach
+    // a controller that no longer exists.
+    struct Subscription
+    {
+        AMDeviceNotificationRef ref = nullptr;
+        ~Subscription();
+        void end();
+    };
+    Subscription mSubscription; // main thread
+    std::unique_ptr<MobileDeviceRunLoopSource> mRunLoopSource;
+    bool mShownOSWarning = false; // main thread
+    std::atomic<bool> mCameraLinked{false};
+    // Context of every queued hand-over to the main thread.
+    std::unique_ptr<QObject> mMainContext = makeMainContext();
+    static std::unique_ptr<QObject> makeMainContext();
+    // Declared last so it is destroyed first: its threads use the members above.
+    DeviceThreads mDeviceThreads;
 };
+
+// device_callback: the framework's notification callback (main thread, through the run-loop
+// source); `context` is the AppController that subscribed.
+void device_callback(const AMDeviceNotificationCallbackInfo *info, void *context);
+
+// Cleared when a connection starts and set once the short wait after it has passed (at once,
+// or 5 s later while the media application runs); the backup session waits for it.
+extern std::atomic<bool> gAFewSecondsHaveGoneBy;
 
 extern std::atomic<AppController *> gSharedAppController;
 

@@ -6,6 +6,9 @@
 // Every call comes on the main thread unless its comment says otherwise. The operations
 // grow with the subsystems that use them.
 
+#include "device/ConnectedDeviceEntry.h"
+
+#include <QList>
 #include <QString>
 
 class FRWindowHub
@@ -30,4 +33,25 @@ public:
     virtual void loadArchiveWindows() = 0;
     // After a device set-up or tear-down.
     virtual void setupDevice() = 0;
+
+    // --- Device state, reported by the device controller ------------------------------------
+    // The device menu and popup, rebuilt from the whole attached-device list after a change.
+    virtual void updateDevicesMenuContents(const QList<ConnectedDeviceEntry> &entries) = 0;
+    // Marks one entry in the menu and popup; a null entry means the current device.
+    virtual void updateDevicesMenuSelection(const ConnectedDeviceEntry &entry) = 0;
+    // Reloads the current mode's data when `deviceInstance` still equals the controller's.
+    virtual void loadData(int deviceInstance) = 0;
+    // Reloads every data category of the current device.
+    virtual void doRefresh() = 0;
+    // "Unable to Contact Device", at most one panel at a time.
+    virtual void showErrorOnMain() = 0;
+    // The device is locked with a passcode: asks the user to unlock it and trust this
+    // computer. `code` is the framework's code (0xe8000096 or 0xe800001a), for the log.
+    virtual void reportPassCodeError(int code) = 0;
+    // An information panel over the main window: title, text and one "OK" button.
+    virtual void showInformationPanel(const QString &title, const QString &text) = 0;
+    // YES while the main window is open.
+    virtual bool opened() const = 0;
+    // Asks a running photo load to stop and waits for it.
+    virtual void stopPhotosThread() = 0;
 };

@@ -38,7 +38,7 @@ public:
     void finishLaunching();
     void setWindowSize(bool opened, bool animate);
     void initOpenHeight();
-    bool opened() const { return mOpened; }
+    bool opened() const override { return mOpened; }
     QString currentMode() const { return mCurrentMode; }
     QString statusText() const;
     // The quit handler: quit flag, device connections, temporary folder.
@@ -53,6 +53,15 @@ public:
     void initiateIndeterminateProgressAfterAFewSeconds(const QString &) override {}
     void loadArchiveWindows() override {}
     void setupDevice() override {}
+    // Device-state reports: answered for real when the device views are built.
+    void updateDevicesMenuContents(const QList<ConnectedDeviceEntry> &) override {}
+    void updateDevicesMenuSelection(const ConnectedDeviceEntry &) override {}
+    void loadData(int) override {}
+    void doRefresh() override {}
+    void showErrorOnMain() override {}
+    void reportPassCodeError(int) override {}
+    void showInformationPanel(const QString &, const QString &) override {}
+    void stopPhotosThread() override {}
 
 protected:
     void closeEvent(QCloseEvent *event) override;
