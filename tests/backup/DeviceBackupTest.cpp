@@ -111,6 +111,28 @@ TEST_F(DeviceBackupTest, ListsAndSortsBackups)
     EXPECT_EQ(names(delivered), names(list));
 }
 
+// On a host without decryption an encrypted backup keeps no keybag, says so in its name,
+// cannot be chosen and sorts after every other backup.
+TEST_F(DeviceBackupTest, EncryptedBackupWithoutDecryptionSortsLast)
+{
+    BackupGen::Spec plain;
+    plain.deviceName = plain.displayName = "zulu";
+    make("z", plain);
+    BackupGen::Spec locked;
+    locked.deviceName = locked.displayName = "Alpha";
+    locked.encrypted = true;
+    make("a", locked);
+
+    HASDECRYPT = false;
+    const QList<DeviceBackupPtr> list = DeviceBackup::allBackups();
+    ASSERT_EQ(names(list), (QStringList{"z", "a"}));
+    EXPECT_EQ(list[1]->displayName(), "Alpha (Encrypted)");
+    EXPECT_FALSE(list[1]->canBeSelected());
+    EXPECT_FALSE(list[1]->keybag());
+    EXPECT_TRUE(list[0]->canBeSelected());
+    HASDECRYPT = true;
+}
+
 TEST_F(DeviceBackupTest, OrderingsPutNewestFirst)
 {
     BackupGen::Spec spec;
