@@ -9,9 +9,13 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +38,36 @@ int refuseSecondInstance()
         alert.exec();
     }
     return 0;
+}
+
+// SIGTERM (logout, shutdown) and SIGINT quit through the normal order, so the temporary
+// folder with copied device files is deleted. The handler only writes a byte; the event
+// loop does the rest.
+int gSignalPipe[2] = {-1, -1};
+
+void onQuitSignal(int)
+{
+    const char byte = 1;
+    (void)!::write(gSignalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QObject *owner)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char byte;
+        (void)!::read(gSignalPipe[0], &byte, 1);
+        VarnekLog("Quit signal received");
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
 }
 
 } // namespace
@@ -72,6 +106,7 @@ int runMainInterface(int argc, char **argv)
         window.appWillTerminate();
     });
 
+    quitOnSignals(&app);
     delegate.applicationWillFinishLaunching();
     window.show();
     QTimer::singleShot(0, &app, [&] { delegate.applicationDidFinishLaunching(); });

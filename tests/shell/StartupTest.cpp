@@ -22,6 +22,15 @@ public:
     void initiateIndeterminateProgressAfterAFewSeconds(const QString &) override {}
     void loadArchiveWindows() override {}
     void setupDevice() override {}
+    void updateDevicesMenuContents(const QList<ConnectedDeviceEntry> &) override {}
+    void updateDevicesMenuSelection(const ConnectedDeviceEntry &) override {}
+    void loadData(int) override {}
+    void doRefresh() override {}
+    void showErrorOnMain() override {}
+    void reportPassCodeError(int) override {}
+    void showInformationPanel(const QString &, const QString &) override {}
+    bool opened() const override { return true; }
+    void stopPhotosThread() override {}
 };
 
 class RecordingArchiveWindow : public ArchiveWindowHook
