@@ -158,11 +158,13 @@ std::optional<QVariant> toVariant(plist_t node, int depth, QString *error)
         return QVariant(value);
     }
     case PLIST_STRING: {
-        char *value = nullptr;
-        plist_get_string_val(node, &value);
-        const QString text = QString::fromUtf8(value ? value : "");
-        std::free(value);
-        return QVariant(text);
+        uint64_t length = 0;
+        const char *value = plist_get_string_ptr(node, &length);
+        if (length > uint64_t(kMaxInputSize)) {
+            setError(error, QStringLiteral("property list string too large"));
+            return std::nullopt;
+        }
+        return QVariant(QString::fromUtf8(value ? value : "", value ? qsizetype(length) : 0));
     }
     case PLIST_KEY: {
         char *value = nullptr;
@@ -392,6 +394,11 @@ std::optional<QVariant> fromData(const QByteArray &data, QString *error)
     } else {
         if (!data.contains("<plist")) {
             setError(error, QStringLiteral("not a property list"));
+            return std::nullopt;
+        }
+        // XML forbids NUL characters, and libplist asserts on strings that hold one.
+        if (data.contains('\0')) {
+            setError(error, QStringLiteral("malformed XML property list: NUL character"));
             return std::nullopt;
         }
         if (!xmlDepthWithin(data, kMaxDepth)) {

@@ -1,0 +1,54 @@
+#include "MainThread.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+namespace MainThread {
+
+bool isMainThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void performOnMainThread(std::function<void()> fn, bool waitUntilDone)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("performOnMainThread without an application object: running in place");
+        fn();
+        return;
+    }
+    if (waitUntilDone && isMainThread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(fn),
+                              waitUntilDone ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+void performAfterDelay(int delayMs, std::function<void()> fn, QObject *context)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("performAfterDelay without an application object: running in place");
+        fn();
+        return;
+    }
+    QPointer<QObject> guard(context);
+    const bool hasContext = context != nullptr;
+    // The timer must be started by the main thread so that it fires there.
+    auto start = [delayMs, fn = std::move(fn), guard, hasContext, app]() mutable {
+        if (hasContext && !guard)
+            return;
+        QTimer::singleShot(qMax(0, delayMs), hasContext ? guard.data() : app, std::move(fn));
+    };
+    if (isMainThread())
+        start();
+    else
+        QMetaObject::invokeMethod(app, std::move(start), Qt::QueuedConnection);
+}
+
+} // namespace MainThread
