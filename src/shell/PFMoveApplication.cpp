@@ -1,0 +1,6 @@
+#include "PFMoveApplication.h"
+
+void PFMoveToApplicationsFolderIfNecessary(bool force)
+{
+    (void)force;
+}
