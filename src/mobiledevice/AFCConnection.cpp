@@ -163,16 +163,16 @@ extern "C" AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFC
         return error;
     Fd folder;
     error = area.open(location, O_RDONLY | O_DIRECTORY, 0, folder.fd);
-    if (error == kAFCObjectNotFoundError) {
-        // Not a folder, or missing? A file, a link to a file, or a link that leads nowhere
-        // (or out of the area) is "not a folder".
+    if (error == kAFCObjectNotFoundError || error == kAFCPermissionError) {
+        // A file, a link to a file, or a link that leads nowhere or out of the area is "not a
+        // folder"; anything else keeps its error.
         Fd parent;
         std::string leaf;
         struct stat st {};
         if (!location.relative.empty() && area.openParent(location, parent.fd, leaf) == kAFCSuccess
-            && ::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            && ::fstatat(parent.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
             return kAFCNotADirectoryError;
-        return kAFCObjectNotFoundError;
+        return error;
     }
     if (error)
         return error;
@@ -250,9 +250,13 @@ extern "C" AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
             continue;
         if (errno != EEXIST)
             return afcErrorFromErrno(errno);
+        // Something is there: fine when it is (or leads to) a folder inside the area.
         Fd existing;
-        if (area.open(step, O_PATH | O_DIRECTORY, 0, existing.fd) != kAFCSuccess)
+        const AFCError existingError = area.open(step, O_PATH | O_DIRECTORY, 0, existing.fd);
+        if (existingError == kAFCObjectNotFoundError)
             return kAFCObjectExistsError;
+        if (existingError)
+            return existingError;
     }
     return kAFCSuccess;
 }

@@ -166,7 +166,7 @@ AFCError FileArea::normalize(const char *path, std::string &normalized)
         normalized += component;
     }
     if (normalized.empty())
-        normalized = "/";
+        normalized.assign(1, '/');
     return kAFCSuccess;
 }
 
