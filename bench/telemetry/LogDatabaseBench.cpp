@@ -1,0 +1,173 @@
+// Storing 10,000 logs in "Logs.sqlite" and loading them in batches of 50, against plain
+// prepared-statement inserts of the same rows into the same table with the same settings.
+// Each run works in a throw-away HOME.
+
+#include "telemetry/core/VUDevice.h"
+#include "telemetry/core/VULogDBStorage.h"
+#include "telemetry/core/VUStartServiceLog.h"
+#include "telemetry/core/VUUtility.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+namespace {
+
+constexpr int kLogCount = 10000;
+constexpr int kBatchSize = 50;
+// Room for every log, so no run measures eviction.
+constexpr qint64 kStorageSize = 256LL * 1024 * 1024;
+
+std::shared_ptr<VUStartServiceLog> makeLog(int i)
+{
+    auto device = std::make_shared<VUDevice>();
+    device->sdkName = "vovudezir.macos";
+    device->sdkVersion = "1.14.0";
+    device->model = "ThinkPad X1";
+    device->oemName = "LENOVO";
+    device->osName = "Debian GNU/Linux";
+    device->osVersion = "12.0.0";
+    device->osBuild = "6.1.0-18-amd64";
+    device->locale = "en_US";
+    device->timeZoneOffset = 60;
+    device->screenSize = "1800x2880";
+    device->appVersion = "0.1.0";
+    device->appBuild = "010";
+    device->appNamespace = "org.quillon.Quillon";
+    auto log = std::make_shared<VUStartServiceLog>();
+    log->timestamp = QDateTime::currentDateTimeUtc();
+    log->device = device;
+    log->sid = QStringLiteral("session-%1").arg(i);
+    log->services = QStringList{"Crashes", "Analytics"};
+    return log;
+}
+
+// A fresh HOME for each measured run.
+class ScratchHome
+{
+public:
+    ScratchHome() : mPrevious(qgetenv("HOME")) { qputenv("HOME", mDir.path().toUtf8()); }
+    ~ScratchHome() { qputenv("HOME", mPrevious); }
+
+private:
+    QTemporaryDir mDir;
+    QByteArray mPrevious;
+};
+
+QList<std::shared_ptr<VUAbstractLog>> &logs()
+{
+    static QList<std::shared_ptr<VUAbstractLog>> list = [] {
+        QList<std::shared_ptr<VUAbstractLog>> made;
+        for (int i = 0; i < kLogCount; ++i)
+            made.append(makeLog(i));
+        return made;
+    }();
+    return list;
+}
+
+void BM_StoreSaveOnly(benchmark::State &state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        ScratchHome home;
+        VULogDBStorage store;
+        store.setMaxStorageSize(kStorageSize, {});
+        state.ResumeTiming();
+        for (const auto &log : logs())
+            benchmark::DoNotOptimize(store.saveLog(log, "Analytics", 1));
+    }
+    state.counters["logs/s"] = benchmark::Counter(double(kLogCount) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+void BM_StoreSaveAndLoadBatches(benchmark::State &state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        ScratchHome home;
+        VULogDBStorage store;
+        store.setMaxStorageSize(kStorageSize, {});
+        state.ResumeTiming();
+        for (const auto &log : logs())
+            store.saveLog(log, "Analytics", 1);
+        int loaded = 0;
+        bool more = true;
+        while (more) {
+            std::optional<QString> batch;
+            more = store.loadLogsWithGroupId("Analytics", kBatchSize, {}, [&](const auto &batchLogs, const auto &id) {
+                loaded += int(batchLogs.size());
+                batch = id;
+            });
+            if (!batch)
+                break;
+            store.deleteLogsWithBatchId(*batch, "Analytics");
+        }
+        if (loaded != kLogCount) {
+            state.SkipWithError("not every log came back");
+            break;
+        }
+    }
+    state.counters["logs/s"] = benchmark::Counter(double(kLogCount) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+// The baseline: one connection, one prepared statement, one insert per log (each its own
+// transaction, as each save is), into the table the store made, with its size limit.
+void BM_PlainPreparedInserts(benchmark::State &state)
+{
+    QStringList rows;
+    for (const auto &log : logs())
+        rows.append(QString::fromLatin1(VUKeyedCoding::archive(*log).toBase64()));
+    for (auto _ : state) {
+        state.PauseTiming();
+        ScratchHome home;
+        qint64 maxPages = 0;
+        {
+            VULogDBStorage store;
+            store.setMaxStorageSize(kStorageSize, {});
+            maxPages = store.maxSizeInBytes() / store.pageSize();
+        }
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(*VUUtility::fullURLForPathComponent("Logs.sqlite")).constData(), &db);
+        sqlite3_exec(db, QStringLiteral("PRAGMA max_page_count = %1;").arg(maxPages).toUtf8().constData(), nullptr,
+                     nullptr, nullptr);
+        sqlite3_stmt *insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
+                               "VALUES (?, ?, ?, ?, ?)", -1, &insert, nullptr);
+        state.ResumeTiming();
+        for (const QString &row : rows) {
+            const QByteArray text = row.toLatin1();
+            sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
+            sqlite3_bind_text(insert, 2, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_null(insert, 3);
+            sqlite3_bind_null(insert, 4);
+            sqlite3_bind_int64(insert, 5, 1);
+            if (sqlite3_step(insert) != SQLITE_DONE) {
+                state.SkipWithError("insert failed");
+                break;
+            }
+            sqlite3_reset(insert);
+        }
+        state.PauseTiming();
+        sqlite3_finalize(insert);
+        sqlite3_close(db);
+        state.ResumeTiming();
+    }
+    state.counters["logs/s"] = benchmark::Counter(double(kLogCount) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+} // namespace
+
+BENCHMARK(BM_StoreSaveOnly)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_StoreSaveAndLoadBatches)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PlainPreparedInserts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

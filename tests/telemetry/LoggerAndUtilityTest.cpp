@@ -1,0 +1,193 @@
+#include "TelemetryTestSupport.h"
+#include "TestHome.h"
+
+#include "telemetry/core/VUUtility.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include <sys/xattr.h>
+
+TEST(VULogger, FiltersByLevelAndNamesLevels)
+{
+    VULogger::resetToDefaults();
+    EXPECT_EQ(VULogger::currentLogLevel(), 7u);
+    EXPECT_FALSE(VULogger::isUserDefinedLogLevel());
+    const auto message = [] { return QStringLiteral("hello"); };
+    EXPECT_FALSE(VULogger::formatLine(message, VULogLevelError, "VovUdezir", "f", 1));
+    EXPECT_EQ(*VULogger::formatLine(message, VULogLevelAssert, "VovUdezir", "run", 12),
+              "[VovUdezir] ASSERT: run/12 hello");
+
+    VULogger::setCurrentLogLevel(VULogLevelVerbose);
+    EXPECT_TRUE(VULogger::isUserDefinedLogLevel());
+    EXPECT_EQ(*VULogger::formatLine(message, VULogLevelVerbose, "T", "f", 3), "[T] VERBOSE: f/3 hello");
+    EXPECT_EQ(*VULogger::formatLine(message, 8, "T", "f", 3), "[T] (null): f/3 hello");
+    EXPECT_FALSE(VULogger::formatLine(message, VULogLevelNone, "T", "f", 3));
+    VULogger::resetToDefaults();
+}
+
+TEST(VULogger, HandlerAndLevelCanBeSwappedWhileOtherThreadsLog)
+{
+    std::atomic<int> calls{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> loggers;
+    for (int i = 0; i < 4; ++i)
+        loggers.emplace_back([&] {
+            while (!stop)
+                VULogError(VULogTag(), "busy %d", 1);
+        });
+    for (int i = 0; i < 2000; ++i) {
+        VULogger::setLogHandler([&calls](const VULogMessageProvider &, unsigned, const QString &, const char *,
+                                         const char *, unsigned) { ++calls; });
+        VULogger::setCurrentLogLevel(i % 2 ? VULogLevelError : VULogLevelNone);
+        VULogger::setLogHandler({});
+    }
+    stop = true;
+    for (auto &thread : loggers)
+        thread.join();
+    VULogger::resetToDefaults();
+    SUCCEED() << calls.load() << " messages reached a handler";
+}
+
+TEST(VUUtility, StringFormatting)
+{
+    EXPECT_EQ(VUUtility::sha256("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(VUUtility::appSecretFrom("appsecret=s3cr3t;target=tok-123"), "s3cr3t");
+    EXPECT_EQ(VUUtility::appSecretFrom("plainsecret"), "plainsecret");
+    EXPECT_FALSE(VUUtility::appSecretFrom("target=tok-123"));
+    EXPECT_EQ(VUUtility::transmissionTargetTokenFrom("appsecret=s;target=tok-123"), "tok-123");
+    EXPECT_FALSE(VUUtility::transmissionTargetTokenFrom("appsecret=s;target="));
+    EXPECT_EQ(VUUtility::targetKeyFromTargetToken("abc-def-1"), "abc");
+    EXPECT_EQ(VUUtility::targetKeyFromTargetToken("whole"), "whole");
+    EXPECT_FALSE(VUUtility::targetKeyFromTargetToken("-starts"));
+    EXPECT_EQ(VUUtility::iKeyFromTargetToken("abc-def"), "o:abc");
+    EXPECT_FALSE(VUUtility::iKeyFromTargetToken("-x"));
+    EXPECT_EQ(VUUtility::prettyPrintJson(QByteArray("not json")), "not json");
+    EXPECT_EQ(VUUtility::prettyPrintJson(QByteArray(R"({"p":"a\/b"})")), "{\n  \"p\": \"a/b\"\n}");
+    EXPECT_FALSE(VUUtility::prettyPrintJson(std::nullopt));
+    EXPECT_EQ(VUUtility::sdkName(), "vovudezir.macos");
+    EXPECT_EQ(VUUtility::sdkVersion(), "1.14.0");
+}
+
+TEST(VUUtility, ISO8601DatesAreUtcWithMilliseconds)
+{
+    const QDateTime date = sampleDate();
+    EXPECT_EQ(VUUtility::dateToISO8601(date), "2019-03-05T14:07:09.500Z");
+    EXPECT_EQ(VUUtility::dateToISO8601(date.toOffsetFromUtc(-5 * 3600)), "2019-03-05T14:07:09.500Z");
+    EXPECT_EQ(VUUtility::dateFromISO8601("2019-03-05T14:07:09.500Z"), date);
+    for (const char *bad : {"2019-03-05 14:07:09", "2019-13-05T14:07:09.500Z", "", "2019-03-05T14:07:09.500"})
+        EXPECT_FALSE(VUUtility::dateFromISO8601(QString::fromLatin1(bad))) << bad;
+    const double now = VUUtility::nowInMilliseconds();
+    EXPECT_NEAR(now, double(QDateTime::currentMSecsSinceEpoch()), 5000.0);
+
+    // The formatter is a plain function: many threads at once give the same text.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] {
+            for (int j = 0; j < 500; ++j)
+                if (VUUtility::dateFromISO8601(VUUtility::dateToISO8601(date)) != date)
+                    ++wrong;
+        });
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(VUUtility, PropertyValidationKeepsCallerOrderAndCutsWholeCharacters)
+{
+    RecordingLogHandler log(VULogLevelWarning);
+    VUPropertyList input;
+    for (int i = 24; i >= 0; --i)
+        input.append({QStringLiteral("k%1").arg(i), QStringLiteral("v%1").arg(i)});
+    const auto kept = VUUtility::validateProperties(input, "Ev", "Event");
+    ASSERT_EQ(kept.size(), 20);
+    EXPECT_EQ(kept.first().first, "k24");
+    EXPECT_EQ(kept.last().first, "k5");
+    EXPECT_EQ(log.lines().size(), 1);
+    EXPECT_TRUE(log.contains("Event 'Ev' : properties cannot contain more than 20 items. Skipping other properties."));
+
+    // Emoji are two UTF-16 units each: the cut must count characters and never split one.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    const QString accent = QString::fromUtf8("\xC3\xA9");
+    struct Case { const char *name; QString key; QVariant value; int keyChars; int valueChars; bool kept; };
+    const Case cases[] = {
+        {"key of 126 emoji cut to 125", emoji.repeated(126), QStringLiteral("v"), 125, 1, true},
+        {"key of 125 emoji stays", emoji.repeated(125), QStringLiteral("v"), 125, 1, true},
+        {"value of 125 accents stays", QStringLiteral("k"), accent.repeated(125), 1, 125, true},
+        {"value of 300 emoji cut to 125", QStringLiteral("k"), emoji.repeated(300), 1, 125, true},
+        {"number value dropped", QStringLiteral("n"), QVariant(qint64(4)), 0, 0, false},
+        {"empty key dropped", QString(), QStringLiteral("v"), 0, 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = VUUtility::validateProperties({{c.key, c.value}}, "Ev", "Event");
+        ASSERT_EQ(result.size(), c.kept ? 1 : 0);
+        if (!c.kept)
+            continue;
+        EXPECT_EQ(VUUtility::characterCount(result.first().first), c.keyChars);
+        EXPECT_EQ(VUUtility::characterCount(result.first().second), c.valueChars);
+        EXPECT_EQ(QString::fromUtf8(result.first().first.toUtf8()), result.first().first);
+        EXPECT_EQ(QString::fromUtf8(result.first().second.toUtf8()), result.first().second);
+        EXPECT_FALSE(result.first().second.back().isHighSurrogate());
+    }
+    // Two keys that shorten to the same text: the later value wins, in the first one's place.
+    const auto merged = VUUtility::validateProperties(
+        {{QString(126, 'a'), QStringLiteral("first")}, {QStringLiteral("b"), QStringLiteral("b")},
+         {QString(127, 'a'), QStringLiteral("second")}},
+        "Ev", "Event");
+    ASSERT_EQ(merged.size(), 2);
+    EXPECT_EQ(merged.first().second, "second");
+}
+
+TEST(VUUtility, FilesStayInsideTheDataFolder)
+{
+    TestHome home;
+    const QString root = VUUtility::vovUdezirDirectoryURL();
+    EXPECT_TRUE(root.startsWith(home.path()));
+
+    const auto url = VUUtility::createFileAtPathComponent(QStringLiteral("one/two/file.bin"), "first", true, false);
+    ASSERT_TRUE(url);
+    EXPECT_EQ(*url, root + "/one/two/file.bin");
+    EXPECT_EQ(VUUtility::loadDataForPathComponent(QStringLiteral("one/two/file.bin")), QByteArray("first"));
+    EXPECT_EQ(VUUtility::createFileAtPathComponent(QStringLiteral("one/two/file.bin"), "second", false, false), url);
+    EXPECT_EQ(VUUtility::loadDataForPathComponent(QStringLiteral("one/two/file.bin")), QByteArray("first"));
+    VUUtility::createFileAtPathComponent(QStringLiteral("one/two/file.bin"), "second", false, true);
+    EXPECT_EQ(VUUtility::loadDataForPathComponent(QStringLiteral("one/two/file.bin")), QByteArray("second"));
+    // The folders are marked for backup tools to skip, where the file system keeps the mark.
+    char value[16] = {};
+    if (getxattr(QFile::encodeName(root + "/one").constData(), "user.xdg.robots.backup", value, sizeof value) > 0)
+        EXPECT_STREQ(value, "false");
+
+    const auto listing = VUUtility::contentsOfDirectory(QStringLiteral("one/two"));
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(*listing, QStringList{root + "/one/two/file.bin"});
+    EXPECT_FALSE(VUUtility::contentsOfDirectory(QStringLiteral("missing")));
+    EXPECT_TRUE(VUUtility::fileExistsForPathComponent(QStringLiteral("one/two/file.bin")));
+    EXPECT_TRUE(VUUtility::deleteItemForPathComponent(QStringLiteral("one")));
+    EXPECT_FALSE(VUUtility::fileExistsForPathComponent(QStringLiteral("one/two/file.bin")));
+
+    // Nothing escapes the folder and nothing is done for an absent path.
+    home.writeFile("victim.txt", "keep me");
+    for (const char *escape : {"../victim.txt", "a/../../victim.txt", "/etc/passwd", ".."}) {
+        SCOPED_TRACE(escape);
+        const QString path = QString::fromLatin1(escape);
+        EXPECT_FALSE(VUUtility::createFileAtPathComponent(path, "x", false, true));
+        EXPECT_FALSE(VUUtility::deleteItemForPathComponent(path));
+        EXPECT_FALSE(VUUtility::loadDataForPathComponent(path));
+        EXPECT_FALSE(VUUtility::fullURLForPathComponent(path));
+    }
+    QFile victim(home.path() + "/victim.txt");
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), QByteArray("keep me"));
+    EXPECT_FALSE(VUUtility::createFileAtPathComponent(std::nullopt, "x", false, false));
+    EXPECT_FALSE(VUUtility::deleteItemForPathComponent(std::nullopt));
+    EXPECT_FALSE(VUUtility::createDirectoryForPathComponent(std::nullopt));
+    EXPECT_FALSE(VUUtility::fullURLForPathComponent(std::nullopt));
+}
