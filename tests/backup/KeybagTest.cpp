@@ -130,8 +130,9 @@ TEST_F(KeybagTest, MalformedKeybagsAreRefused)
         pos += 8 + qsizetype(qFromBigEndian<quint32>(valid.constData() + pos + 4));
     }
     for (qsizetype n = 0; n < valid.size(); ++n) {
-        if (!boundaries.contains(n))
+        if (!boundaries.contains(n)) {
             EXPECT_FALSE(Keybag::initWithData(valid.left(n))) << "prefix " << n;
+        }
     }
 
     const QByteArray header = BackupGen::tlv("VERS", BackupGen::be32(4));

@@ -4,7 +4,6 @@
 #include "shell/VarnekLogger.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,15 +12,6 @@
 #include <QPushButton>
 #include <QThread>
 #include <QVBoxLayout>
-
-namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BackupPasswordSheet", text);
-}
-
-} // namespace
 
 BackupPasswordSheet::BackupPasswordSheet(QWidget *mainWindow, BackupPasswordReceiver *deviceController)
     : QObject(mainWindow), mMainWindow(mainWindow), mDeviceController(deviceController)
