@@ -1,0 +1,187 @@
+// Connecting to the chosen device: retries, pairing, passcode locks, detach and re-attach,
+// and device switches.
+
+#include "ControllerRig.h"
+
+#include "device/DeviceTimings.h"
+#include "platform/UserDefaults.h"
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Connect calls of one device: the attach check makes the 1st, listing it the 2nd, and the
+// connection's tries start with the 3rd.
+constexpr int kFirstConnectionTry = 3;
+
+QVariantMap failConnects(int fromCall, int count, bool repeat)
+{
+    QVariantList failures;
+    for (int i = 0; i < count; ++i)
+        failures.append(QVariantMap{{"EntryPoint", "AMDeviceConnect"},
+                                    {"Call", qint64(fromCall + i)},
+                                    {"Repeat", repeat}});
+    return {{"FailCalls", failures}};
+}
+
+} // namespace
+
+TEST(Connection, RetriesAfterRefusedConnectsAndGivesUpAfterTenTries)
+{
+    struct Case
+    {
+        const char *title;
+        int failures;
+        bool repeat;
+        bool connects;
+    };
+    const Case cases[] = {
+        {"three refusals, then the fourth try connects", 3, false, true},
+        {"every try refused: ten tries, then the device is given up", 1, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.title);
+        ControllerRig rig;
+        deviceTimings().connectRetryMs = 30;
+        rig.sim.attach("phone", "Phone", "uid-phone", false);
+        rig.sim.setFaults("phone", failConnects(kFirstConnectionTry, c.failures, c.repeat));
+        rig.start();
+        ASSERT_TRUE(waitUntil([&] { return rig.controller->connectedDevices().size() == 1; }));
+
+        QElapsedTimer timer;
+        timer.start();
+        rig.controller->switchToDevice({});
+        if (c.connects) {
+            EXPECT_TRUE(rig.waitForConnection("uid-phone"));
+            EXPECT_GE(timer.elapsed(), 3 * 30);
+            continue;
+        }
+        // The failure clears the device: back to no device, with the code in the log.
+        ASSERT_TRUE(waitUntil([&] { return rig.controller->dev() == nullptr
+                                           && rig.window.count("setupDevice") >= 2; }));
+        EXPECT_GE(timer.elapsed(), 10 * 30);
+        EXPECT_EQ(rig.controller->status(), AppController::kStatusNone);
+        EXPECT_TRUE(rig.logText().contains(QStringLiteral("AMDeviceConnect: %1").arg(int(kAMDUndefinedError))));
+        EXPECT_EQ(rig.window.count("showErrorOnMain"), 0); // a USB failure shows no sheet
+    }
+}
+
+TEST(Connection, UnpairedDevicesAreListedApartAndPairedWhenChosen)
+{
+    ControllerRig rig;
+    rig.sim.attach("one", "First", "uid-first", false, {{"Paired", false}});
+    rig.sim.attach("two", "Second", "uid-second", false, {{"Paired", false}});
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->connectedDevices().size() == 2; }));
+    for (const ConnectedDeviceEntry &entry : rig.controller->connectedDevices()) {
+        EXPECT_EQ(entry.uid(), "12345");
+        EXPECT_EQ(entry.name(), "Unpaired Device");
+        EXPECT_EQ(entry.interfaceType(), AppController::kInterfaceUSB);
+    }
+
+    rig.controller->switchToDevice(rig.controller->connectedDevices().first());
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->mConn != nullptr; }));
+    const QString uid = rig.controller->connectedDeviceID();
+    EXPECT_TRUE(uid == "uid-first" || uid == "uid-second") << qPrintable(uid);
+    EXPECT_EQ(UserDefaults::standard().stringForKey("LAST_CONNECTED_DEVICE"), uid);
+    EXPECT_TRUE(rig.logText().contains("QNDevIsPaired: 0x0"));
+}
+
+TEST(Connection, APasscodeLockIsReportedWithItsCode)
+{
+    struct Case
+    {
+        const char *title;
+        bool paired;
+        int code;
+    };
+    const Case cases[] = {
+        {"paired: the file service is refused", true, int(kAMDDeviceLockedError)},
+        {"not paired: pairing is refused", false, int(kAMDPasswordProtectedError)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.title);
+        ControllerRig rig;
+        rig.sim.attach("phone", "Phone", "uid-phone", false, {{"Paired", c.paired}, {"PasscodeLocked", true}});
+        rig.start();
+        ASSERT_TRUE(waitUntil([&] { return rig.controller->connectedDevices().size() == 1; }));
+        rig.controller->switchToDevice({});
+        ASSERT_TRUE(waitUntil([&] { return rig.window.count("reportPassCodeError") == 1; }));
+        EXPECT_EQ(rig.window.argumentsOf("reportPassCodeError"),
+                  QStringList{QString::number(uint(c.code), 16)});
+        ASSERT_TRUE(waitUntil([&] { return rig.controller->dev() == nullptr; }));
+        EXPECT_EQ(rig.controller->status(), AppController::kStatusNone);
+        EXPECT_EQ(rig.controller->mConn, nullptr);
+    }
+}
+
+TEST(Connection, DetachTearsDownRaisesTheGenerationAndReattachConnectsAgain)
+{
+    ControllerRig rig;
+    rig.sim.attach("phone", "Phone", "uid-phone", false);
+    rig.start();
+    rig.controller->switchToDevice({});
+    ASSERT_TRUE(rig.waitForConnection("uid-phone"));
+    const AMDeviceRef first = rig.controller->dev();
+    const int before = rig.controller->deviceInstance();
+    rig.window.clear();
+
+    rig.sim.detach("phone");
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->dev() == nullptr && rig.window.count("setupDevice") == 1; }));
+    EXPECT_GT(rig.controller->deviceInstance(), before);
+    EXPECT_EQ(rig.controller->status(), AppController::kStatusDisconnected);
+    EXPECT_FALSE(rig.controller->connectedStatus());
+    EXPECT_EQ(rig.controller->mConn, nullptr);
+    EXPECT_EQ(rig.controller->mConn2, nullptr);
+    EXPECT_TRUE(rig.controller->connectedDeviceID().isEmpty());
+    EXPECT_FALSE(rig.controller->cameraLinked());
+    EXPECT_TRUE(rig.controller->connectedDevices().isEmpty());
+    EXPECT_TRUE(rig.window.menu.isEmpty());
+    EXPECT_TRUE(rig.logText().contains("device disconnect callback removing device"));
+
+    rig.sim.attach("phone", "Phone", "uid-phone", false);
+    ASSERT_TRUE(rig.waitForConnection("uid-phone"));
+    EXPECT_NE(rig.controller->dev(), first); // a new attachment, a new reference
+}
+
+TEST(Connection, ADetachDuringSetUpDropsTheStaleResult)
+{
+    ControllerRig rig;
+    rig.sim.attach("phone", "Phone", "uid-phone", false);
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->connectedDevices().size() == 1; }));
+    // A slow device: the set-up is still running when the device goes.
+    rig.sim.setFaults("phone", {{"Slow", QVariantMap{{"CallDelayMilliseconds", 40}}}});
+    rig.window.clear();
+    rig.controller->switchToDevice({});
+    spin(60);
+    const int duringSetUp = rig.controller->deviceInstance();
+    rig.sim.detach("phone");
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->dev() == nullptr
+                                       && rig.controller->deviceInstance() > duringSetUp; }));
+    spin(800); // the set-up thread finishes against a device that is gone
+    EXPECT_FALSE(rig.controller->connectedStatus());
+    EXPECT_EQ(rig.controller->mConn, nullptr);
+    EXPECT_EQ(rig.controller->dev(), nullptr);
+    // Only the tear-down reached the window; nothing claims the old device is set up.
+    EXPECT_EQ(rig.window.count("setupDevice"), 1);
+    EXPECT_EQ(rig.window.count("reportPassCodeError") + rig.window.count("showErrorOnMain"), 0);
+}
+
+TEST(Connection, ASwitchAfterAFailedListingReachesTheNewDevice)
+{
+    ControllerRig rig;
+    rig.sim.attach("a", "Alpha", "uid-a", false);
+    rig.sim.attach("b", "Beta", "uid-b", false);
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->connectedDevices().size() == 2; }));
+    rig.controller->switchToDevice(rig.entry("uid-a", AppController::kInterfaceUSB));
+    ASSERT_TRUE(rig.waitForConnection("uid-a"));
+
+    rig.controller->setErrorCode(-3333); // what a failed folder listing leaves behind
+    rig.controller->switchToDevice(rig.entry("uid-b", AppController::kInterfaceUSB));
+    EXPECT_TRUE(rig.waitForConnection("uid-b"));
+    EXPECT_EQ(rig.controller->errorCode(), 0);
+}
