@@ -1,5 +1,6 @@
 #include "FileArea.h"
 
+#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,8 +24,8 @@ bool startsWithPath(const std::string &path, const std::string &prefix)
 int openBeneath(int dirFd, const std::string &relative, int flags, mode_t mode)
 {
     const char *path = relative.empty() ? "." : relative.c_str();
-    static bool noOpenat2 = false;
-    if (!noOpenat2) {
+    static std::atomic<bool> noOpenat2{false};
+    if (!noOpenat2.load(std::memory_order_relaxed)) {
         open_how how{};
         how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
         how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
@@ -32,7 +33,7 @@ int openBeneath(int dirFd, const std::string &relative, int flags, mode_t mode)
         const long fd = syscall(SYS_openat2, dirFd, path, &how, sizeof how);
         if (fd >= 0 || errno != ENOSYS)
             return static_cast<int>(fd);
-        noOpenat2 = true;
+        noOpenat2.store(true, std::memory_order_relaxed);
     }
     // Without openat2: walk component by component and follow no link at all.
     std::vector<std::string> components;

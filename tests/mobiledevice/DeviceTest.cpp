@@ -3,6 +3,12 @@
 
 #include "SimDeviceFixture.h"
 
+#include "device/MobileDeviceRunLoopSource.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -71,6 +77,27 @@ TEST_F(MobileDeviceDevice, AttachConnectListReadWriteDetach)
     AFCDirectoryRef directory = nullptr;
     EXPECT_EQ(AFCDirectoryOpen(files, "/", &directory), kAMDNotConnectedError);
     EXPECT_EQ(AFCConnectionClose(files), kAFCSuccess);
+}
+
+// The program's run-loop source runs the callbacks in the thread that owns it (the main
+// thread in Quillon), from that thread's event loop.
+TEST_F(MobileDeviceDevice, CallbacksArriveInTheEventLoopOfTheSourcesThread)
+{
+    MobileDeviceRunLoopSource source;
+    std::vector<QThread *> threads;
+    AMDeviceNotificationRef subscription = nullptr;
+    ASSERT_EQ(AMDeviceNotificationSubscribe([](const AMDeviceNotificationCallbackInfo *info, void *context) {
+        if (info->message == kAMDeviceAttached)
+            static_cast<std::vector<QThread *> *>(context)->push_back(QThread::currentThread());
+    }, 0, 0, &threads, &subscription), kAMDSuccess);
+    sim.attach(QStringLiteral("usb-phone"), QStringLiteral("phone"));
+    QElapsedTimer timer;
+    timer.start();
+    while (threads.empty() && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_EQ(threads.size(), 1u);
+    EXPECT_EQ(threads.front(), QCoreApplication::instance()->thread());
+    AMDeviceNotificationUnsubscribe(subscription);
 }
 
 TEST_F(MobileDeviceDevice, AttachAndDetachFollowTheFolders)
