@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,9 +35,12 @@ struct Item
 bool ensureFolder()
 {
     const QString folder = KeychainBackends::FileKeychainStore::folder();
-    if (!QDir().mkpath(folder))
+    if (!QDir().mkpath(QFileInfo(folder).absolutePath()))
         return false;
     const QByteArray path = QFile::encodeName(folder);
+    // Made 0700 from the start, so it is never open to others even for a moment.
+    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
     struct stat st {};
     if (lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
         return false;

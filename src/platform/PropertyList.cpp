@@ -44,18 +44,34 @@ void setError(QString *error, const QString &text)
         *error = text;
 }
 
-// An XML property list's nesting depth, from its container tags. Comments and CDATA can only
-// make the count larger, which errs on the side of refusing.
+// An XML property list's nesting depth, from its container tags outside comments and CDATA.
 bool xmlDepthWithin(const QByteArray &data, int cap)
 {
     int depth = 0;
     const char *p = data.constData();
     const char *end = p + data.size();
+    auto skipPast = [&end](const char *from, const char *terminator) -> const char * {
+        const qsizetype n = qsizetype(std::strlen(terminator));
+        for (const char *q = from; end - q >= n; ++q) {
+            if (std::memcmp(q, terminator, size_t(n)) == 0)
+                return q + n;
+        }
+        return end;
+    };
     while (p < end) {
         const void *found = std::memchr(p, '<', size_t(end - p));
         if (!found)
             break;
         p = static_cast<const char *>(found) + 1;
+        // Closing tags inside comments or CDATA must not hide real nesting.
+        if (end - p >= 3 && std::memcmp(p, "!--", 3) == 0) {
+            p = skipPast(p + 3, "-->");
+            continue;
+        }
+        if (end - p >= 8 && std::memcmp(p, "![CDATA[", 8) == 0) {
+            p = skipPast(p + 8, "]]>");
+            continue;
+        }
         const bool closing = p < end && *p == '/';
         const char *name = closing ? p + 1 : p;
         qsizetype nameLength = 0;

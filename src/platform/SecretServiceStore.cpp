@@ -71,8 +71,17 @@ Result find(const QString &service, const QString &account, QByteArray *secret)
                                                             nullptr);
     if (error)
         return failure(error);
-    if (!value)
-        return Result::NotFound;
+    if (!value) {
+        // A locked item whose unlock prompt was dismissed also comes back as no value; only
+        // a search that sees no item at all, locked or not, means NotFound.
+        GList *items = secret_password_search_sync(schema(), SECRET_SEARCH_ALL, nullptr, &error, "service",
+                                                   s.constData(), "account", a.constData(), nullptr);
+        if (error)
+            return failure(error);
+        const bool exists = items != nullptr;
+        g_list_free_full(items, g_object_unref);
+        return exists ? Result::Unavailable : Result::NotFound;
+    }
     gsize length = 0;
     const gchar *bytes = secret_value_get(value, &length);
     *secret = QByteArray(bytes, qsizetype(length));

@@ -174,6 +174,10 @@ TEST(PropertyList, RefusesMalformedInput)
     QByteArray deepXml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
     for (int i = 0; i < 100000; ++i)
         deepXml += "<array>";
+    // Closing tags inside a comment must not hide the nesting around them.
+    QByteArray hiddenDepthXml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    hiddenDepthXml += QByteArray("<array>").repeated(300) + "<!--" + QByteArray("</array>").repeated(300) + "-->"
+                      + QByteArray("<array>").repeated(300) + QByteArray("</array>").repeated(600) + "</plist>";
     // 2000 nested one-element arrays, each pointing to the next.
     QByteArray deepBinary("bplist00");
     {
@@ -218,6 +222,7 @@ TEST(PropertyList, RefusesMalformedInput)
         {"truncated binary", good.left(good.size() / 2)},
         {"binary without trailer", good.left(good.size() - 10)},
         {"deep xml", deepXml},
+        {"deep xml behind a comment", hiddenDepthXml},
         {"deep binary", deepBinary},
         {"self-referencing array", binaryPlist({QByteArray("\xA1\x00", 2)})},
         {"two-object cycle", binaryPlist({QByteArray("\xA1\x01", 2), QByteArray("\xA1\x00", 2)})},
