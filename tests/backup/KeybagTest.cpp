@@ -4,9 +4,11 @@
 #include "backup/Keybag.h"
 #include "platform/KeyedArchive.h"
 #include "shell/SystemFlags.h"
+#include "shell/VarnekLogger.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QtEndian>
@@ -204,6 +206,53 @@ TEST_F(KeybagTest, MBFileRecordsFromKeyedArchives)
     // With a salt, a record under the wrong password does not decode.
     keybag->setSalt("salt");
     EXPECT_FALSE(keybag->getMBFile(recordWithClass(4, wrapped)));
+}
+
+// The first failures of record decryption and unarchiving leave one line each in the log
+// and nothing else: no dump of the record, its salt or a wrapped key, which the diagnostic
+// upload would send away.
+TEST_F(KeybagTest, FailuresLogNoKeyMaterial)
+{
+    QTemporaryDir dir;
+    VarnekLogger logger(true, false, dir.filePath("Logs"));
+    VarnekLogger *const saved = gMainLogger.exchange(&logger);
+
+    BackupGen::KeybagSpec spec;
+    const BackupGen::Keybag generated = BackupGen::makeKeybag(spec);
+    auto keybag = Keybag::initWithData(generated.blob);
+    ASSERT_EQ(keybag->descriptionWithData(spec.password), Keybag::kUnlocked);
+    const QByteArray salt = BackupGen::randomBytes(16);
+    const QByteArray wrapped = BackupGen::wrapKey(BackupGen::randomBytes(32), generated.classKeys.value(3));
+    const QByteArray record = recordWithClass(3, wrapped);
+    // Encrypted under another password: decryption fails.
+    const QByteArray foreign =
+        BackupGen::aesCbcEncrypt(SHA1Data("other" + salt).left(16), record, mbFileRecordIV()).toBase64();
+    // Encrypted rightly, but not a keyed archive inside: unarchiving fails.
+    const QByteArray garbage =
+        BackupGen::aesCbcEncrypt(SHA1Data(spec.password.toUtf8() + salt).left(16), "garbage" + wrapped, mbFileRecordIV())
+            .toBase64();
+    keybag->setSalt(salt);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FALSE(keybag->getMBFile(foreign));
+        EXPECT_FALSE(keybag->getMBFile(garbage));
+        EXPECT_FALSE(keybag->decryptFile(dir.filePath("missing"), dir.filePath("out"), foreign, Keybag::kRecordClass));
+    }
+    logger.flush();
+    gMainLogger.store(saved);
+
+    const QStringList files = QDir(dir.filePath("Logs")).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile log(dir.filePath("Logs/" + files[0]));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("decryptMBFileData failed, there is a salt"));
+    EXPECT_TRUE(text.contains("unarchive failed, there is a salt"));
+    for (const QByteArray &secret : {salt, wrapped, spec.password.toUtf8(), record.mid(record.size() / 2, 12)}) {
+        EXPECT_FALSE(text.contains(secret));
+        EXPECT_FALSE(text.contains(secret.toHex()));
+        EXPECT_FALSE(text.contains(secret.toBase64()));
+    }
+    EXPECT_FALSE(text.contains(foreign.left(24)));
 }
 
 // One keybag shared by decrypting threads while another thread keeps retrying a wrong
