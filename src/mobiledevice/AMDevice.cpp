@@ -175,7 +175,12 @@ extern "C" AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char 
     } else {
         return kAMDCommandRefusedError;
     }
-    auto area = std::make_shared<FileArea>(appFolder + "/container", std::vector<FileArea::Mount>{}, onlyBelow);
+    // Documents only: "/Documents" gets its own root, so no link inside it reaches the rest
+    // of the container.
+    std::vector<FileArea::Mount> mounts;
+    if (!onlyBelow.empty())
+        mounts.push_back({onlyBelow, appFolder + "/container" + onlyBelow});
+    auto area = std::make_shared<FileArea>(appFolder + "/container", std::move(mounts), onlyBelow);
     *service = newFileService(device, area, device->interfaceType() == kAMDInterfaceWiFi, false);
     return kAMDSuccess;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -313,6 +314,12 @@ TEST_F(MobileDeviceDevice, ApplicationLookupContainersAndIcons)
     EXPECT_EQ(readAll(container, "/Documents/note.txt"), QByteArray("A note kept in the app.\n"));
     AFCError error = kAFCSuccess;
     list(container, "/Library", &error);
+    EXPECT_EQ(error, kAFCPermissionError);
+    // A link in Documents does not lead to the rest of the container either.
+    sim.writeFile(QStringLiteral("phone"), QStringLiteral("apps/com.example.notes/container/Library/private.txt"), "private");
+    ASSERT_EQ(::symlink("../Library/private.txt",
+                        qPrintable(sim.folder(QStringLiteral("phone")) + QStringLiteral("/apps/com.example.notes/container/Documents/peek"))), 0);
+    readAll(container, "/Documents/peek", &error);
     EXPECT_EQ(error, kAFCPermissionError);
     AFCConnectionClose(container);
 
