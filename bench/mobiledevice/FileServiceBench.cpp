@@ -146,4 +146,13 @@ BENCHMARK(BM_Cp)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_DownloadThroughFileService)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_UploadThroughFileService)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // 300 MB of test files do not stay in the build folder.
+    const char *base = std::getenv("QUILLON_BENCH_DIR");
+    std::filesystem::remove_all(std::filesystem::path(base ? base : QUILLON_BINARY_DIR) / "mobiledevice-bench");
+    return 0;
+}
