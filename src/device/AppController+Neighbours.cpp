@@ -4,9 +4,6 @@
 
 #include "device/AppController.h"
 
-void AppController::updateStatusMessage() {}
-void AppController::freeSpaceRound() {}
-void AppController::loadAppList() {}
 void AppController::cancelBackup() {}
 void AppController::dropCachedBackupManifest() {}
 void AppController::clearBackupBadError() {}

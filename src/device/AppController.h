@@ -18,6 +18,7 @@
 #include "device/ConnectedDeviceEntry.h"
 #include "device/DeviceThreads.h"
 #include "device/KnownDeviceRecord.h"
+#include "device/QNSharableApp.h"
 
 #include <mobiledevice/MobileDevice.h>
 
@@ -34,6 +35,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class FRWindowHub;
@@ -253,6 +255,171 @@ public:
     bool iTunesRunning() const;
     void stopSizeThread();
 
+    // ======== Device files, device values, status line, free space, app containers ========
+    // (AppController+FileAccess.cpp, +Listing.cpp, +Sidecars.cpp, +Transfers.cpp,
+    // +Changes.cpp, +Values.cpp, +Polling.cpp, +Apps.cpp)
+    //
+    // Threads: file operations run on the window's transfer thread and the parsers' threads;
+    // every framework call is made under mLock, which a transfer holds for one whole file.
+    // Paths are device paths in UTF-8; "relative" ones lie below the start folder. Results:
+    // 0, a framework code, or one of the codes below; nothing here shows a message itself.
+    static constexpr int kFileNoConnection = -1;   // also: a data upload could not open its file
+    static constexpr int kFileExists = -2;         // the target exists (local: not a folder)
+    static constexpr int kFileLocalOpen = -4;      // the local file could not be opened
+    static constexpr int kFileNotFound = -17;      // the device file does not exist
+    static constexpr int kFileStopped = -144;      // stopped by the user
+    static constexpr int kFileLocalWrite = -222;   // a local write failed
+    static constexpr int kFileListing = -3333;     // a folder could not be opened while listing
+    static constexpr int kFileMissingArgument = -5555;
+    static constexpr int kFileOutsideStart = 99;   // a folder outside the start folder stays
+    static constexpr int kAppsUnavailable = -222;  // no device, or no app-container service
+    static constexpr int kWiFiAway = -111;
+    static constexpr int kVendRefused = 12345;
+    static constexpr uint64_t kFreeSpaceReserve = 10485760;
+
+    // Connections and folders.
+    AFCConnectionRef getAfc();
+    AFCConnectionRef getNormalAfc();
+    bool afc2Mode();
+    QString getStartDir(AFCConnectionRef connection);
+    QString getStartDir();
+    static QString translatePath(const QString &path);
+    bool pathIsInMediaFolder(const QString &path);
+    static bool pathIsInUserArea(const QString &path);
+    bool pathIsInFernlowArea(const QString &path);
+
+    // Attributes and tests. A null QString is "no value".
+    QString getFileAttribute(const char *key, const QString &path, AFCConnectionRef connection);
+    QString getFileType(const QString &path, AFCConnectionRef connection);
+    bool isDirectory(const QString &path);
+    bool isDirectory(const QString &path, AFCConnectionRef connection);
+    bool isSymLink(const QString &path);
+    bool isSymLink(const QString &path, AFCConnectionRef connection);
+    bool _fileExistsOniPhone(const QString &path, bool *isDirectory, AFCConnectionRef connection);
+    bool _fileExistsOniPhone(const QString &path, bool *isDirectory = nullptr);
+    bool fileExistsOniPhone(const QString &relativePath, bool *isDirectory = nullptr);
+    uint64_t _getFileSize(const QString &path, AFCConnectionRef connection);
+    uint64_t _getDirectorySize(const QString &path);
+    uint64_t getFileSize(const QString &path, bool atRoot = false);
+    uint64_t getFileSize(const QString &path, bool atRoot, AFCConnectionRef connection);
+    void stopFindingFileSize() { mStopFindingSize.store(true); }
+    QDateTime _getFileDate(const QString &path, AFCConnectionRef connection);
+    QDateTime getFileDate(const QString &path, bool atRoot);
+    QDateTime getFileDate(const QString &path, bool atRoot, AFCConnectionRef connection);
+
+    // Listing for the file browser.
+    int getDirectories(bool load);
+    int doGetDirectories();
+    int recurseDirectories(const QString &path, int depth);
+    QStringList getPathsForDir(const QString &browserPath);
+    QVariant getNode(const QString &relativePath);
+    std::optional<QStringList> getPhotoDirectory(const QString &folder);
+    void refreshDirectories(); // main thread
+    // The error of the last listing that failed, until a refresh reports it.
+    int lastListingError() const { return mListingError.load(); }
+
+    // Attributes of the program's own files (the sidecars).
+    QVariantMap getAttributesForFile(const QString &relativePath);
+    QVariantMap doGetAttributesForFile(const QString &path);
+    void _fetchAttributesForPath(const QString &folder);
+    int _writeMetadataFileForPath(const QString &folder);
+    void updateModificationDate(const QString &path);
+    void setFreshAttributesOnPath(const QString &path);
+    void copyAttributesFromPath(const QString &localPath, const QString &devicePath);
+    void copyAttributesToPath(const QString &localPath, const QString &devicePath);
+    int _setModTime(const QString &path, const QDateTime &date);
+
+    // Transfers and their progress.
+    void resetCopyOperation();
+    void addBytesTransferred(uint64_t bytes) { mBytesTransferred.fetch_add(bytes); }
+    uint64_t bytesTransferred() const { return mBytesTransferred.load(); }
+    QString currentFile();
+    void setCurrentFile(const QString &name);
+    void cancelOperation();
+    bool operationCancelled() const { return mStop.load(); }
+    int downloadFile(const QString &path, const QString &localPath, bool createStub, bool atRoot);
+    int _downloadFile(const QString &path, const QString &localPath, bool createStub);
+    int _downloadFile(const QString &path, const QString &localPath, bool createStub, AFCConnectionRef connection);
+    int downloadDirectory(const QString &path, const QString &localPath);
+    int downloadDirectory(const QString &path, const QString &localPath, AFCConnectionRef connection);
+    void checkForAndFixBundle(const QString &localPath);
+    bool setBundleBit(const QString &localPath);
+    int uploadFile(const QString &localPath, const QString &relativePath);
+    int _uploadFile(const QString &localPath, const QString &path);
+    int uploadDir(const QString &localPath, const QString &path);
+    int _writeFile(const QString &localPath, const QString &path, AFCConnectionRef connection, bool isRsrc);
+    int _writeData(const QByteArray &data, const QString &path, AFCConnectionRef connection);
+    int _uploadData(const QByteArray &data, const QString &path);
+    // The connection a write to `path` goes over; in whole-filesystem mode a media-area path
+    // is translated and written over the media-area connection.
+    AFCConnectionRef writeConnectionFor(QString &path);
+    QByteArray getDataFromFile(const QString &path, uint64_t offset, uint64_t length, const QString &name);
+    QByteArray getDataFromFile(const QString &path, uint64_t offset, uint64_t length, const QString &name,
+                               AFCConnectionRef connection);
+    // The most one ranged read hands out, whatever length is asked.
+    static constexpr uint64_t kMaxRangedRead = 256ull * 1024 * 1024;
+
+    // Changes.
+    int newFolder(const QString &relativeParent, const QString &name);
+    int _newFolder(const QString &path);
+    int rename(const QString &relativePath, const QString &relativeTarget);
+    int moveFile(const QString &relativePath, const QString &relativeTarget);
+    int _moveFile(const QString &path, const QString &target);
+    int trashFile(const QString &relativePath);
+    int trashFile(const QString &path, bool atRoot);
+    int _trashFile(const QString &path);
+    int trashFolder(const QString &path);
+    // Saves data (or a string as UTF-8) into a local folder; returns the name used, or
+    // empty without data or when the write failed.
+    static QStringList saveDataFile(const QVariant &data, const QString &fileName, const QString &folder,
+                                    bool makeUnique);
+    // A name not yet present in `folder`: "-%d" inserted before the extension.
+    static QString createUniqueNameForDownload(const QString &name, const QString &folder);
+
+    // Device values and capabilities.
+    QString deviceClassOrDefault() const;
+    QString deviceClassNoConfusion() const;
+    QString connectionTypeString() const;
+    int deviceFirmwareMajorVersion() const;
+    int deviceFirmwareMinorVersion() const;
+    bool hasAllAppsCapability() const;
+    bool is102() const;
+    bool hasVoicemailCapability() const;
+    bool hasiMessageCapability() const;
+    bool hasAppsCapability() const { return true; }
+    QString deviceNameForPrinting() const;
+
+    // Status line and free space.
+    void updateMessage(const QString &message); // any thread; null clears
+    QString message() const;
+    QString statusText(QString *colour); // main thread; null: nothing is drawn
+    uint64_t doGetFreeDeviceBytes(bool wholeFilesystem);
+    uint64_t getFreeDeviceBytes(bool wholeFilesystem) const;
+    uint64_t getFreeBytes() const;
+    QString getDeviceAttribute(const char *key);
+    // The same reads over the connections already open: they never connect (the free-space
+    // thread's way, so it never holds mLock through a reconnection).
+    uint64_t readFreeDeviceBytes(bool wholeFilesystem);
+    QString readDeviceAttribute(const char *key);
+    static QString getSizeText(uint64_t bytes);
+    std::atomic<bool> mCancellingBackup{false}; // set by the backup session while it cancels
+
+    // App list and app containers.
+    QList<QNSharableApp> sharableApps() const; // main thread
+    QVariantMap getSharableApps();
+    void selectionChanged(const QList<int> &selectedRows);
+    int connectToApp(const QString &bundleId);
+    bool disconnectFromApp();
+    QByteArray getAppPNGData(const QString &bundleId);
+    QString currentAppID() const;
+    // Fills the icon cache for every app of `list` that has none (the icon worker's body).
+    void fetchAppIcons(const QList<QNSharableApp> &list);
+
+    std::atomic<int> mListingError{0};
+    mutable std::mutex mMessageLock;
+    QString mMessage; // mMessageLock
+    QList<QNSharableApp> mSharableApps; // main thread
+
 private:
     void resetState();
     // setupDevice, also telling the caller which generation number this attempt raised.
@@ -297,6 +464,9 @@ void device_callback(const AMDeviceNotificationCallbackInfo *info, void *context
 extern std::atomic<bool> gAFewSecondsHaveGoneBy;
 
 extern std::atomic<AppController *> gSharedAppController;
+
+// Only the Documents folder of apps may be opened (set at every app-list load).
+extern std::atomic<bool> gNotSoAppsMode;
 
 // Made at program start, not by setupiPhone, so no early caller finds them missing.
 extern std::mutex gCredentialsLock;  // gCredentials

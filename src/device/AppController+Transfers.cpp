@@ -1,0 +1,561 @@
+// Transfers between the device and this computer: downloads of files and folders, uploads
+// of files, folders and data, ranged reads, and their progress and stop.
+//
+// Every copy either completes or leaves nothing behind: a download goes to a temporary name
+// beside its target and is renamed into place only when every byte arrived, and an upload
+// that stops or fails removes the partial device file, so a retry never meets a truncated
+// file (locally) or a stale target that blocks it (on the device).
+
+#include "device/AppController.h"
+
+#include "device/DevicePath.h"
+#include "device/FileAccessSupport.h"
+#include "device/FileNameShortener.h"
+#include "device/LocalFileMetadata.h"
+#include "device/MetadataSidecar.h"
+#include "device/MobileDeviceFramework.h"
+#include "platform/PropertyList.h"
+#include "shell/VarnekLogger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using FileAccess::utf8;
+
+namespace {
+
+const QString kCompanionSuffix = QLatin1String(MetadataSidecar::kCompanionSuffix);
+
+bool writeAll(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        length -= size_t(written);
+    }
+    return true;
+}
+
+ssize_t readSome(int fd, char *data, size_t length)
+{
+    for (;;) {
+        const ssize_t got = ::read(fd, data, length);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
+// A new, empty temporary file beside `target`; its path goes to `temporary`.
+int createTemporaryBeside(const QString &target, QString &temporary)
+{
+    QByteArray pattern = QFile::encodeName(QFileInfo(target).absolutePath()) + "/.quillon-download-XXXXXX";
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        fchmod(fd, 0644);
+        temporary = QFile::decodeName(pattern);
+    }
+    return fd;
+}
+
+const QStringList &bundleTypes()
+{
+    static const QStringList types{
+        QStringLiteral("app"), QStringLiteral("pkg"), QStringLiteral("nib"), QStringLiteral("bundle"),
+        QStringLiteral("plugin"), QStringLiteral("component"), QStringLiteral("rtfd"), QStringLiteral("dict"),
+        QStringLiteral("sparsebundle"), QStringLiteral("kext"), QStringLiteral("menu"), QStringLiteral("prefPane"),
+        QStringLiteral("help"), QStringLiteral("saver"), QStringLiteral("widgetplugin"), QStringLiteral("wdgt"),
+        QStringLiteral("qtx"), QStringLiteral("pages"), QStringLiteral("key"), QStringLiteral("numbers")};
+    return types;
+}
+
+} // namespace
+
+AFCError FileAccess::readDeviceRange(AFCConnectionRef connection, const QString &path, uint64_t offset,
+                                     uint64_t length, QByteArray &data)
+{
+    data.clear();
+    AFCFileRef file = 0;
+    AFCError error = AFCFileRefOpen(connection, utf8(path).constData(), kAFCFileModeRead, &file);
+    if (error || !file) {
+        VarnekLog("AFCFileRefOpen (3) err: %d %s", error, qUtf8Printable(path));
+        return error ? error : kAFCUnknownError;
+    }
+    error = AFCFileRefSeek(connection, file, int64_t(offset), kAFCSeekSet);
+    if (error) {
+        VarnekLog("AFCFileRefSeek err: %d", error);
+        AFCFileRefClose(connection, file);
+        return error;
+    }
+    data.resize(qsizetype(length));
+    uint64_t got = 0;
+    while (got < length) {
+        uint32_t chunk = uint32_t(std::min<uint64_t>(length - got, AppController::kTransferBufferSize));
+        error = AFCFileRefRead(connection, file, data.data() + got, &chunk);
+        if (error) {
+            VarnekLog("AFCFileRefRead err: %d", error);
+            break;
+        }
+        if (chunk == 0)
+            break;
+        got += chunk;
+    }
+    AFCFileRefClose(connection, file);
+    if (error) {
+        data.clear();
+        return error;
+    }
+    data.truncate(qsizetype(got));
+    return 0;
+}
+
+// --- Progress ------------------------------------------------------------------------------
+
+void AppController::resetCopyOperation()
+{
+    mBytesTransferred.store(0);
+    setCurrentFile(QStringLiteral(""));
+    mStop.store(false);
+}
+
+QString AppController::currentFile()
+{
+    std::lock_guard lock(mCurrentFileLock);
+    return mCurrentFile;
+}
+
+void AppController::setCurrentFile(const QString &name)
+{
+    std::lock_guard lock(mCurrentFileLock);
+    mCurrentFile = name;
+}
+
+void AppController::cancelOperation()
+{
+    VarnekLog("cancelOperation");
+    mStop.store(true);
+}
+
+// --- Downloads -----------------------------------------------------------------------------
+
+int AppController::downloadFile(const QString &path, const QString &localPath, bool createStub, bool atRoot)
+{
+    const AFCConnectionRef connection = getAfc();
+    const QString source = atRoot || path.isEmpty() ? path : DevicePath::join(getStartDir(connection), path);
+    return _downloadFile(source, localPath, createStub, connection);
+}
+
+int AppController::_downloadFile(const QString &path, const QString &localPath, bool createStub)
+{
+    return _downloadFile(path, localPath, createStub, getNormalAfc());
+}
+
+int AppController::_downloadFile(const QString &path, const QString &localPath, bool createStub,
+                                 AFCConnectionRef connection)
+{
+    if (path.isEmpty() || localPath.isEmpty())
+        return kFileMissingArgument;
+    if (mStop.load())
+        return kFileStopped;
+    VarnekLog("AppController: Downloading: %s to %s", qUtf8Printable(path), qUtf8Printable(localPath));
+
+    QString target = localPath;
+    while (target.size() > 1 && target.endsWith(QLatin1Char('/')))
+        target.chop(1);
+    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+    target = target.left(slash + 1) + shortenedFileName(target.mid(slash + 1));
+    setCurrentFile(target.mid(target.lastIndexOf(QLatin1Char('/')) + 1));
+
+    if (createStub) {
+        const bool relative = !path.startsWith(QLatin1Char('/'));
+        if (!relative && connection && isDirectory(path, connection))
+            return QDir().mkpath(target) ? 0 : kFileNoConnection;
+        QFile stub(target);
+        return stub.open(QIODevice::WriteOnly | QIODevice::Truncate) ? 0 : kFileLocalOpen;
+    }
+
+    if (const int error = makeConnection())
+        return error;
+    if (!connection)
+        return kFileNoConnection;
+    mStopFindingSize.store(false);
+    const QString type = getFileType(path, connection);
+    if (type.isNull())
+        return kFileNotFound;
+    if (type == QLatin1String("S_IFLNK"))
+        return 0;
+    if (type == QLatin1String("S_IFDIR")) {
+        const int error = downloadDirectory(path, target, connection);
+        if (error)
+            return error;
+        checkForAndFixBundle(target);
+        return 0;
+    }
+    const uint64_t expected = getFileAttribute("st_size", path, connection).toULongLong();
+
+    int result = 0;
+    bool stopped = false;
+    QString temporary;
+    {
+        std::lock_guard lock(mLock);
+        AFCFileRef file = 0;
+        const AFCError opened = AFCFileRefOpen(connection, utf8(path).constData(), kAFCFileModeRead, &file);
+        if (opened || !file) {
+            VarnekLog("AFCFileRefOpen err: %d (%s)\n", opened, qUtf8Printable(path));
+            return opened ? opened : kAFCUnknownError;
+        }
+        const int fd = createTemporaryBeside(target, temporary);
+        if (fd < 0) {
+            VarnekLog("fopen (%s) fails\n", qUtf8Printable(target));
+            AFCFileRefClose(connection, file);
+            return kFileLocalOpen;
+        }
+        char *buffer = transferBuffer();
+        std::unique_ptr<char[]> ownBuffer;
+        uint64_t size = transferBufferSize();
+        if (!buffer) {
+            size = kTransferBufferSize;
+            ownBuffer.reset(new char[size]);
+            buffer = ownBuffer.get();
+        }
+        uint64_t copied = 0;
+        for (;;) {
+            if (mStop.load()) {
+                stopped = true;
+                break;
+            }
+            uint32_t length = uint32_t(size);
+            const AFCError error = AFCFileRefRead(connection, file, buffer, &length);
+            if (error) {
+                VarnekLog("AFCFileRefRead err: %d", error);
+                result = error;
+                break;
+            }
+            if (length == 0)
+                break;
+            if (!writeAll(fd, buffer, length)) {
+                result = kFileLocalWrite;
+                break;
+            }
+            copied += length;
+            addBytesTransferred(length);
+        }
+        AFCFileRefClose(connection, file);
+        if (::close(fd) != 0 && !result)
+            result = kFileLocalWrite;
+        // The device said "end of file" before the size it gave: never a truncated success.
+        if (!result && !stopped && copied < expected) {
+            VarnekLog("AFCFileRefRead err: %d (%llu of %llu bytes)", int(kAFCReadError),
+                      static_cast<unsigned long long>(copied), static_cast<unsigned long long>(expected));
+            result = kAFCReadError;
+        }
+        if (result || stopped) {
+            ::unlink(QFile::encodeName(temporary).constData());
+        } else {
+            const QString companion = path + kCompanionSuffix;
+            bool ok = false;
+            const uint64_t forkSize = getFileAttribute("st_size", companion, connection).toULongLong(&ok);
+            if (ok && forkSize > 0) {
+                QByteArray fork;
+                if (FileAccess::readDeviceRange(connection, companion, 0, forkSize, fork) == 0
+                    && !LocalFileMetadata::setResourceFork(temporary, fork))
+                    VarnekLog("resource fork not kept for %s", qUtf8Printable(target));
+            }
+            if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0) {
+                VarnekLog("fopen (%s) fails\n", qUtf8Printable(target));
+                ::unlink(QFile::encodeName(temporary).constData());
+                result = kFileLocalWrite;
+            }
+        }
+    }
+    if (result)
+        return result;
+    if (stopped)
+        return kFileStopped;
+    copyAttributesToPath(target, path);
+    return 0;
+}
+
+int AppController::downloadDirectory(const QString &path, const QString &localPath)
+{
+    return downloadDirectory(path, localPath, getAfc());
+}
+
+int AppController::downloadDirectory(const QString &path, const QString &localPath, AFCConnectionRef connection)
+{
+    VarnekLog("downloadDir: %s", qUtf8Printable(path));
+    const QFileInfo info(localPath);
+    if (info.exists() && !info.isDir()) {
+        VarnekLog("exists and isn't dir");
+        return kFileExists;
+    }
+    if (!info.exists() && !QDir().mkpath(localPath))
+        return kFileNoConnection;
+    if (!connection)
+        return kFileNoConnection;
+
+    QStringList names;
+    {
+        std::lock_guard lock(mLock);
+        AFCDirectoryRef directory = nullptr;
+        const AFCError opened = AFCDirectoryOpen(connection, utf8(path).constData(), &directory);
+        if (opened || !directory) {
+            // An unreadable folder is a failed download, not an empty one.
+            VarnekLog("AFCDirectoryOpen err: %d (%s)", opened, qUtf8Printable(path));
+            return opened ? opened : kAFCUnknownError;
+        }
+        char *name = nullptr;
+        while (AFCDirectoryRead(connection, directory, &name) == 0 && name) {
+            const QString entry = QString::fromUtf8(name);
+            if (FileAccess::isVisibleName(entry) && entry != QLatin1String("Snapshots"))
+                names << entry;
+        }
+        AFCDirectoryClose(connection, directory);
+    }
+    int result = 0;
+    for (const QString &name : std::as_const(names)) {
+        // Device names never step out of the target folder.
+        if (name.contains(QLatin1Char('/')))
+            continue;
+        result = _downloadFile(DevicePath::join(path, name), localPath + QLatin1Char('/') + name, false, connection);
+        if (result)
+            break;
+    }
+    copyAttributesToPath(localPath, path);
+    return result;
+}
+
+void AppController::checkForAndFixBundle(const QString &localPath)
+{
+    const QFileInfo info(localPath);
+    if (!info.isDir() || info.isSymLink())
+        return;
+    for (const QString &layout : {QStringLiteral("/Contents/Info.plist"), QStringLiteral("/Info.plist")}) {
+        const auto plist = PropertyList::fromFile(localPath + layout);
+        if (!plist)
+            continue;
+        const QString executable = plist->toMap().value(QStringLiteral("CFBundleExecutable")).toString();
+        // The name comes from the device: a plain name inside the bundle, nothing else.
+        if (executable.isEmpty() || executable.contains(QLatin1Char('/')) || executable == QLatin1String(".")
+            || executable == QLatin1String(".."))
+            break;
+        const QString folder = layout.startsWith(QLatin1String("/Contents/")) ? QStringLiteral("/Contents/MacOS/")
+                                                                              : QStringLiteral("/");
+        const QByteArray file = QFile::encodeName(localPath + folder + executable);
+        struct stat status {};
+        if (::lstat(file.constData(), &status) == 0 && S_ISREG(status.st_mode))
+            ::chmod(file.constData(), (status.st_mode & 07777) | S_IXUSR | S_IXGRP | S_IXOTH);
+        break;
+    }
+    if (bundleTypes().contains(info.suffix()))
+        setBundleBit(localPath);
+}
+
+bool AppController::setBundleBit(const QString &localPath)
+{
+    return LocalFileMetadata::setBundleMarker(localPath);
+}
+
+// --- Uploads -------------------------------------------------------------------------------
+
+AFCConnectionRef AppController::writeConnectionFor(QString &path)
+{
+    if (afc2Mode() && pathIsInMediaFolder(path)) {
+        path = translatePath(path);
+        return getNormalAfc();
+    }
+    return getAfc();
+}
+
+int AppController::uploadFile(const QString &localPath, const QString &relativePath)
+{
+    const QString path = DevicePath::join(getStartDir(), relativePath);
+    updateModificationDate(DevicePath::parent(path));
+    return _uploadFile(localPath, path);
+}
+
+int AppController::_uploadFile(const QString &localPath, const QString &path)
+{
+    if (mStop.load())
+        return kFileStopped;
+    VarnekLog("AppController: Uploading %s to %s", qUtf8Printable(localPath), qUtf8Printable(path));
+    setCurrentFile(QFileInfo(localPath).fileName());
+    if (const int error = makeConnection())
+        return error;
+    QString devicePath = path;
+    const AFCConnectionRef connection = writeConnectionFor(devicePath);
+    if (!connection)
+        return kFileNoConnection;
+    if (_fileExistsOniPhone(devicePath, nullptr, connection))
+        return kFileExists;
+    if (QFileInfo(localPath).isDir())
+        return uploadDir(localPath, path);
+
+    if (const int error = _writeFile(localPath, devicePath, connection, false))
+        return error;
+    if (pathIsInFernlowArea(path)) {
+        const QByteArray fork = LocalFileMetadata::resourceFork(localPath);
+        if (!fork.isEmpty()) {
+            if (const int error = _writeData(fork, devicePath + kCompanionSuffix, connection))
+                VarnekLog("resource fork not written: %d", error);
+        }
+    }
+    copyAttributesFromPath(localPath, path);
+    return mStop.load() ? kFileStopped : 0;
+}
+
+int AppController::uploadDir(const QString &localPath, const QString &path)
+{
+    if (const int error = _newFolder(path)) {
+        VarnekLog("newFolder failed: %d", error);
+        return error;
+    }
+    const QFileInfoList entries = QDir(localPath).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                                 | QDir::NoDotAndDotDot, QDir::Name);
+    int result = 0;
+    for (const QFileInfo &entry : entries) {
+        result = _uploadFile(entry.filePath(), DevicePath::join(path, entry.fileName()));
+        if (result)
+            break;
+    }
+    copyAttributesFromPath(localPath, path);
+    _writeMetadataFileForPath(path);
+    return result;
+}
+
+int AppController::_writeFile(const QString &localPath, const QString &path, AFCConnectionRef connection, bool isRsrc)
+{
+    const QByteArray local = QFile::encodeName(localPath);
+    if (isRsrc && QFileInfo(localPath).size() == 0)
+        return 0;
+    const int fd = ::open(local.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        VarnekLog("fopen (%s) fails", local.constData());
+        return kFileLocalOpen;
+    }
+    if (!connection) {
+        ::close(fd);
+        return kFileNoConnection;
+    }
+    std::lock_guard lock(mLock);
+    AFCFileRef file = 0;
+    const QByteArray device = utf8(path);
+    const AFCError opened = AFCFileRefOpen(connection, device.constData(), kAFCFileModeWrite, &file);
+    if (opened || !file) {
+        VarnekLog("AFCFileRefOpen (2) err: %d (%s)", opened, device.constData());
+        ::close(fd);
+        return opened ? opened : kAFCUnknownError;
+    }
+    std::unique_ptr<char[]> buffer(new char[kTransferBufferSize]);
+    int result = 0;
+    bool stopped = false;
+    for (;;) {
+        if (mStop.load()) {
+            stopped = true;
+            break;
+        }
+        const ssize_t got = readSome(fd, buffer.get(), kTransferBufferSize);
+        if (got < 0) {
+            VarnekLog("fread (%s) fails", local.constData());
+            result = kFileLocalOpen;
+            break;
+        }
+        if (got == 0)
+            break;
+        const AFCError error = AFCFileRefWrite(connection, file, buffer.get(), uint32_t(got));
+        if (error) {
+            VarnekLog("AFCFileRefWrite err: %d", error);
+            result = error;
+            break;
+        }
+        addBytesTransferred(uint64_t(got));
+    }
+    ::close(fd);
+    AFCFileRefClose(connection, file);
+    if (result || stopped) {
+        // A partial file under the target's name would pass for the whole one and block a retry.
+        AFCRemovePath(connection, device.constData());
+    }
+    return result ? result : stopped ? kFileStopped : 0;
+}
+
+int AppController::_writeData(const QByteArray &data, const QString &path, AFCConnectionRef connection)
+{
+    if (!connection)
+        return kFileNoConnection;
+    std::lock_guard lock(mLock);
+    const QByteArray device = utf8(path);
+    AFCFileRef file = 0;
+    const AFCError opened = AFCFileRefOpen(connection, device.constData(), kAFCFileModeWrite, &file);
+    if (opened || !file) {
+        VarnekLog("AFCFileRefOpen (4) err: %d (%s)", opened, device.constData());
+        return kFileNoConnection;
+    }
+    int result = 0;
+    for (qsizetype offset = 0; offset < data.size();) {
+        const uint32_t chunk = uint32_t(std::min<qsizetype>(data.size() - offset, qsizetype(kTransferBufferSize)));
+        const AFCError error = AFCFileRefWrite(connection, file, data.constData() + offset, chunk);
+        if (error) {
+            VarnekLog("AFCFileRefWrite err: %d", error);
+            result = error;
+            break;
+        }
+        offset += chunk;
+    }
+    AFCFileRefClose(connection, file);
+    if (result)
+        AFCRemovePath(connection, device.constData());
+    return result;
+}
+
+int AppController::_uploadData(const QByteArray &data, const QString &path)
+{
+    VarnekLog("AppController: Uploading data to %s", qUtf8Printable(path));
+    QString devicePath = path;
+    const AFCConnectionRef connection = writeConnectionFor(devicePath);
+    if (!connection)
+        return kFileNoConnection;
+    return _writeData(data, devicePath, connection);
+}
+
+QByteArray AppController::getDataFromFile(const QString &path, uint64_t offset, uint64_t length, const QString &name)
+{
+    return getDataFromFile(path, offset, length, name, getNormalAfc());
+}
+
+QByteArray AppController::getDataFromFile(const QString &path, uint64_t offset, uint64_t length, const QString &name,
+                                          AFCConnectionRef connection)
+{
+    if (length == 0 || mStop.load())
+        return {};
+    QByteArray data("");
+    if (!name.isEmpty())
+        setCurrentFile(name);
+    if (!connection)
+        return data;
+    std::lock_guard lock(mLock);
+    mStopFindingSize.store(false);
+    bool ok = false;
+    const uint64_t size = getFileAttribute("st_size", path, connection).toULongLong(&ok);
+    if (!ok || offset >= size)
+        return data;
+    // Never allocate more than the file holds, nor more than one read may hand out.
+    const uint64_t wanted = std::min({length, size - offset, kMaxRangedRead});
+    QByteArray read;
+    if (FileAccess::readDeviceRange(connection, path, offset, wanted, read))
+        return data;
+    addBytesTransferred(uint64_t(read.size()));
+    return read.isNull() ? data : read;
+}

@@ -1,0 +1,118 @@
+// Folders, renames, moves and deletes on the device, with the sidecars and companions of the
+// program's own folder following each change only when the device made it.
+
+#include "FilesRig.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray sidecar(const FilesRig &rig, const QString &folder)
+{
+    return readLocal(rig.media(folder + QStringLiteral("/.metadata_file")));
+}
+
+QVariantMap failCall(const char *entryPoint, int error)
+{
+    return {{"FailCalls", QVariantList{QVariantMap{{"EntryPoint", entryPoint}, {"Call", 1}, {"Error", error}}}}};
+}
+
+} // namespace
+
+TEST(FileChanges, RenameAndMoveCarryTheSidecarLineAndTheCompanion)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+
+    ASSERT_EQ(c.rename(QStringLiteral("readme.txt"), QStringLiteral("notes.txt")), 0);
+    EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/notes.txt"))));
+    EXPECT_EQ(readLocal(rig.media(QStringLiteral("Fernlow/notes.txt.qn_resource_file"))), QByteArray("RSRC-readme"));
+    EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt.qn_resource_file"))));
+    QByteArray lines = sidecar(rig, QStringLiteral("Fernlow"));
+    EXPECT_TRUE(lines.contains("notes.txt\t1262304000\t"));
+    EXPECT_TRUE(lines.contains("\t1953790068\t1413830740"));
+    EXPECT_FALSE(lines.contains("readme.txt"));
+    // A line for an item the program never listed stays.
+    EXPECT_TRUE(lines.contains("old.txt\t1\t2"));
+
+    // Onto an existing name: refused, nothing moves.
+    EXPECT_EQ(c.rename(QStringLiteral("notes.txt"), QStringLiteral("docs")), AppController::kFileExists);
+
+    ASSERT_EQ(c.moveFile(QStringLiteral("notes.txt"), QStringLiteral("docs/notes.txt")), 0);
+    EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/docs/notes.txt.qn_resource_file"))));
+    EXPECT_FALSE(sidecar(rig, QStringLiteral("Fernlow")).contains("notes.txt"));
+    lines = sidecar(rig, QStringLiteral("Fernlow/docs"));
+    EXPECT_TRUE(lines.contains("notes.txt\t1262304000\t"));
+    EXPECT_TRUE(lines.contains("a.txt\t1262304000\t")); // the folder's other line kept
+    EXPECT_EQ(c.getAttributesForFile(QStringLiteral("docs/notes.txt")).value("TYPE").toString(), QString("1413830740"));
+
+    // Moving a whole folder keeps its sidecar and the attributes of its items.
+    ASSERT_EQ(c.newFolder(QStringLiteral("/"), QStringLiteral("Archive")), 0);
+    EXPECT_EQ(c.newFolder(QStringLiteral("/"), QStringLiteral("Archive")), AppController::kFileExists);
+    ASSERT_EQ(c.moveFile(QStringLiteral("docs"), QStringLiteral("Archive/docs")), 0);
+    EXPECT_EQ(c.getAttributesForFile(QStringLiteral("Archive/docs/notes.txt")).value("CREATOR").toString(),
+              QString("1953790068"));
+}
+
+TEST(FileChanges, FailedChangesKeepTheMetadata)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    const QByteArray before = sidecar(rig, QStringLiteral("Fernlow"));
+
+    rig.setFaults(failCall("AFCRenamePath", 10));
+    EXPECT_EQ(c.rename(QStringLiteral("readme.txt"), QStringLiteral("notes.txt")), 10);
+    EXPECT_EQ(sidecar(rig, QStringLiteral("Fernlow")), before);
+    EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt.qn_resource_file"))));
+    EXPECT_FALSE(c.getAttributesForFile(QStringLiteral("readme.txt")).isEmpty());
+
+    rig.setFaults(failCall("AFCRemovePath", 10));
+    EXPECT_EQ(c.trashFile(QStringLiteral("readme.txt")), 10);
+    EXPECT_EQ(sidecar(rig, QStringLiteral("Fernlow")), before);
+    EXPECT_EQ(c.getAttributesForFile(QStringLiteral("readme.txt")).value("CREATOR").toString(), QString("1953790068"));
+    rig.setFaults({});
+}
+
+TEST(FileChanges, DeletesTakeTheCompanionAndTheSidecarLine)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+
+    ASSERT_EQ(c.trashFile(QStringLiteral("readme.txt")), 0);
+    EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt.qn_resource_file"))));
+    EXPECT_FALSE(sidecar(rig, QStringLiteral("Fernlow")).contains("readme.txt"));
+
+    // A folder below the start folder goes with everything in it.
+    writePattern(rig.media(QStringLiteral("Fernlow/docs/sub/orphan.bin.qn_resource_file")), 3);
+    ASSERT_EQ(c.trashFile(QStringLiteral("docs")), 0);
+    EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/docs"))));
+}
+
+TEST(FileChanges, AFolderOutsideTheStartFolderIsRefusedBeforeAnythingIsDeleted)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    EXPECT_EQ(c.trashFolder(QStringLiteral("/DCIM")), AppController::kFileOutsideStart);
+    EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"))));
+    EXPECT_EQ(c.trashFile(QStringLiteral("/DCIM"), true), AppController::kFileOutsideStart);
+    EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"))));
+    // The start folder itself is not below itself.
+    EXPECT_EQ(c.trashFolder(QStringLiteral("/Fernlow/")), AppController::kFileOutsideStart);
+    EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt"))));
+}
+
+TEST(FileChanges, SavesDataFilesLocallyWithUniqueNames)
+{
+    FilesRig rig;
+    EXPECT_EQ(AppController::saveDataFile(QByteArray("one"), "a.txt", rig.local(), false), QStringList{"a.txt"});
+    EXPECT_EQ(AppController::saveDataFile(QString::fromUtf8("zw\xC3\xB6"), "a.txt", rig.local(), true), QStringList{"a-1.txt"});
+    EXPECT_EQ(readLocal(rig.local("a-1.txt")), QByteArray("zw\xC3\xB6"));
+    EXPECT_TRUE(AppController::saveDataFile(QVariant(), "b.txt", rig.local(), false).isEmpty());
+}
