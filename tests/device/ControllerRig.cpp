@@ -158,6 +158,12 @@ bool ControllerRig::waitForConnection(const QString &uid, int timeoutMs)
     }, timeoutMs);
 }
 
+bool ControllerRig::hasConnection(bool whole) const
+{
+    std::lock_guard lock(controller->mLock);
+    return (whole ? controller->mConn2 : controller->mConn) != nullptr;
+}
+
 ConnectedDeviceEntry ControllerRig::entry(const QString &uid, int interfaceType) const
 {
     for (const ConnectedDeviceEntry &entry : controller->connectedDevices())

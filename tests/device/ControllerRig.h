@@ -60,6 +60,9 @@ struct ControllerRig
     void stop();
     // Waits until the controller shows `uid` as the connected, reachable device.
     bool waitForConnection(const QString &uid, int timeoutMs = 5000);
+    // Whether the media-area (or, with `whole`, the whole-filesystem) connection is open,
+    // read under the device lock like every other user of it.
+    bool hasConnection(bool whole = false) const;
     // The attached-device entry with this uid and interface, or a null entry.
     ConnectedDeviceEntry entry(const QString &uid, int interfaceType) const;
     // The text of this run's log file (DEBUG_LOG is on for every rig).

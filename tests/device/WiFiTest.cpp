@@ -50,7 +50,7 @@ TEST(WiFi, ADeviceAwayAndBackReloadsAfterAShortAbsenceAndRefreshesAfterALongOne)
         EXPECT_FALSE(rig.controller->reachableStatus());
         EXPECT_TRUE(rig.controller->wirelessDeviceOnVacation("uid-pad"));
         EXPECT_EQ(rig.controller->connectedDevices().size(), 1); // the entry stays
-        EXPECT_EQ(rig.controller->mConn, nullptr);               // its connections are closed
+        EXPECT_FALSE(rig.hasConnection());               // its connections are closed
         // While away, connecting returns at once and says so once.
         EXPECT_EQ(rig.controller->makeConnection(), -1);
         EXPECT_EQ(rig.controller->makeConnection(), -1);
@@ -69,7 +69,7 @@ TEST(WiFi, ADeviceAwayAndBackReloadsAfterAShortAbsenceAndRefreshesAfterALongOne)
             EXPECT_EQ(rig.window.count("loadData"), 0);
         // The next file operation connects to the device again.
         EXPECT_EQ(rig.controller->makeConnection(), 0);
-        EXPECT_NE(rig.controller->mConn, nullptr);
+        EXPECT_TRUE(rig.hasConnection());
     }
 }
 
