@@ -400,8 +400,15 @@ int AppController::_uploadFile(const QString &localPath, const QString &path)
         return kFileNoConnection;
     if (_fileExistsOniPhone(devicePath, nullptr, connection))
         return kFileExists;
-    if (QFileInfo(localPath).isDir())
+    const QFileInfo info(localPath);
+    if (info.isDir()) {
+        // A linked folder may lead back up the tree; it is not followed.
+        if (info.isSymLink()) {
+            VarnekLog("AppController: not uploading the linked folder %s", qUtf8Printable(localPath));
+            return 0;
+        }
         return uploadDir(localPath, path);
+    }
 
     if (const int error = _writeFile(localPath, devicePath, connection, false))
         return error;

@@ -4,6 +4,8 @@
 #include "device/AppController.h"
 
 #include "device/FileAccessSupport.h"
+#include "platform/KeyedArchive.h"
+#include "platform/UserDefaults.h"
 #include "shell/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
@@ -139,6 +141,29 @@ QString AppController::getSizeText(uint64_t bytes)
     if (m % 1000 > 101)
         return QStringLiteral("%1.%2 %3").arg(m / 1000).arg((m % 1000) / 102).arg(tr("GB"));
     return QStringLiteral("%1 %2").arg(m / 1000).arg(tr("GB"));
+}
+
+bool AppController::tableHasSavedSort(const QString &autosaveName)
+{
+    // A stored value that is not a list counts as no sort.
+    auto nonEmptyList = [](const QVariant &value) {
+        return value.typeId() == QMetaType::QVariantList && !value.toList().isEmpty();
+    };
+    const UserDefaults &defaults = UserDefaults::standard();
+    if (nonEmptyList(defaults.objectForKey(QStringLiteral("NSTableView Sort Ordering %1").arg(autosaveName))))
+        return true;
+    const QByteArray archive =
+        defaults.objectForKey(QStringLiteral("NSTableView Sort Ordering v2 %1").arg(autosaveName)).toByteArray();
+    if (archive.isEmpty())
+        return false;
+    if (const auto list = KeyedArchive::decode(archive, nullptr, QStringLiteral("Array")))
+        return nonEmptyList(*list);
+    const auto root = KeyedArchive::decode(archive);
+    if (!root)
+        return false;
+    if (root->canConvert<KeyedObject>() && root->typeId() == qMetaTypeId<KeyedObject>())
+        return nonEmptyList(root->value<KeyedObject>().value(QStringLiteral("Array")));
+    return nonEmptyList(root->toMap().value(QStringLiteral("Array")));
 }
 
 // --- Status line ---------------------------------------------------------------------------

@@ -402,6 +402,8 @@ public:
     uint64_t readFreeDeviceBytes(bool wholeFilesystem);
     QString readDeviceAttribute(const char *key);
     static QString getSizeText(uint64_t bytes);
+    // Whether the user defaults hold a non-empty saved sort order for a table's autosave name.
+    static bool tableHasSavedSort(const QString &autosaveName);
     std::atomic<bool> mCancellingBackup{false}; // set by the backup session while it cancels
 
     // App list and app containers.

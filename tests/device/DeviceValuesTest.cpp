@@ -4,6 +4,7 @@
 
 #include "device/MobileDeviceFramework.h"
 
+#include "platform/KeyedArchive.h"
 #include "platform/UserDefaults.h"
 
 #include <gtest/gtest.h>
@@ -213,4 +214,26 @@ TEST(DeviceValues, FreeSpaceFollowsWritesAndNeverWaitsForTheLock)
     std::lock_guard lock(c.mLock);
     EXPECT_EQ(c.mConn, nullptr);
     EXPECT_EQ(c.getFreeDeviceBytes(false), uint64_t(1));
+}
+
+TEST(DeviceValues, SavedTableSorts)
+{
+    TestHome home;
+    UserDefaults &defaults = UserDefaults::standard();
+    EXPECT_FALSE(AppController::tableHasSavedSort(QStringLiteral("Apps")));
+    defaults.setObject(QVariantList{}, QStringLiteral("NSTableView Sort Ordering Apps"));
+    EXPECT_FALSE(AppController::tableHasSavedSort(QStringLiteral("Apps")));
+    defaults.setObject(QStringLiteral("not a list"), QStringLiteral("NSTableView Sort Ordering Apps"));
+    EXPECT_FALSE(AppController::tableHasSavedSort(QStringLiteral("Apps")));
+    defaults.setObject(QVariantList{QStringLiteral("name")}, QStringLiteral("NSTableView Sort Ordering Apps"));
+    EXPECT_TRUE(AppController::tableHasSavedSort(QStringLiteral("Apps")));
+
+    const QVariantList order{QVariant::fromValue(KeyedArchive::makeObject(QStringLiteral("NSSortDescriptor"),
+                                                                          {{"NSKey", "name"}, {"NSAscending", true}}))};
+    defaults.setObject(KeyedArchive::encode(order, nullptr, QStringLiteral("Array")),
+                       QStringLiteral("NSTableView Sort Ordering v2 Calls"));
+    EXPECT_TRUE(AppController::tableHasSavedSort(QStringLiteral("Calls")));
+    defaults.setObject(KeyedArchive::encode(QVariantList{}, nullptr, QStringLiteral("Array")),
+                       QStringLiteral("NSTableView Sort Ordering v2 Calls"));
+    EXPECT_FALSE(AppController::tableHasSavedSort(QStringLiteral("Calls")));
 }
