@@ -8,6 +8,10 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -184,4 +188,32 @@ TEST(Connection, ASwitchAfterAFailedListingReachesTheNewDevice)
     rig.controller->switchToDevice(rig.entry("uid-b", AppController::kInterfaceUSB));
     EXPECT_TRUE(rig.waitForConnection("uid-b"));
     EXPECT_EQ(rig.controller->errorCode(), 0);
+}
+
+TEST(Connection, TheWaitForTheMediaApplicationNeverHoldsTheDeviceLockAgainstTheMainThread)
+{
+    ControllerRig rig;
+    deviceTimings().mediaAppSettleMs = 30;
+    rig.start();
+    gAFewSecondsHaveGoneBy.store(false);
+    std::atomic<bool> locked{false};
+    std::atomic<bool> done{false};
+    // A file operation holds the device lock and starts the short wait of a connection
+    // while the main thread waits for that same lock.
+    std::thread worker([&] {
+        std::lock_guard lock(rig.controller->mLock);
+        locked.store(true);
+        rig.controller->aFewSecondsHaveGoneBySetOnMain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        done.store(true);
+    });
+    while (!locked.load())
+        std::this_thread::yield();
+    {
+        std::lock_guard lock(rig.controller->mLock); // blocks the main thread until the worker lets go
+        EXPECT_TRUE(done.load());
+    }
+    worker.join();
+    EXPECT_FALSE(gAFewSecondsHaveGoneBy.load());
+    EXPECT_TRUE(waitUntil([] { return gAFewSecondsHaveGoneBy.load(); }));
 }
