@@ -3,6 +3,9 @@
 
 #include "FilesRig.h"
 
+#include "platform/UserDefaults.h"
+
+#include <QDir>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -115,4 +118,62 @@ TEST(FileChanges, SavesDataFilesLocallyWithUniqueNames)
     EXPECT_EQ(AppController::saveDataFile(QString::fromUtf8("zw\xC3\xB6"), "a.txt", rig.local(), true), QStringList{"a-1.txt"});
     EXPECT_EQ(readLocal(rig.local("a-1.txt")), QByteArray("zw\xC3\xB6"));
     EXPECT_TRUE(AppController::saveDataFile(QVariant(), "b.txt", rig.local(), false).isEmpty());
+}
+
+TEST(FileChanges, WholeDiskModeWritesTheMediaAreaOverItsOwnConnection)
+{
+    FilesRig rig({{"WholeFilesystem", true}});
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    UserDefaults::standard().setBool(true, QStringLiteral("ADVANCED_MODE"));
+    ASSERT_TRUE(c.afc2Available());
+    ASSERT_TRUE(c.afc2Mode());
+    EXPECT_EQ(c.getStartDir(), QString("/"));
+
+    const struct
+    {
+        const char *path;
+        const char *translated;
+        bool media, user, own;
+    } cases[] = {
+        {"/private/var/mobile/Media/Fernlow/a.txt", "/Fernlow/a.txt", true, true, true},
+        {"/var/mobile/Media", "/", true, true, false},
+        {"/User/Media/DCIM", "/DCIM", true, true, false},
+        {"/private/var/mobile/Library", "/private/var/mobile/Library", false, true, false},
+        {"/Fernlow/a.txt", "/Fernlow/a.txt", false, false, false},
+        {"/tmp", "/tmp", false, true, false},
+    };
+    for (const auto &t : cases) {
+        SCOPED_TRACE(t.path);
+        EXPECT_EQ(AppController::translatePath(QString::fromLatin1(t.path)), QString::fromLatin1(t.translated));
+        EXPECT_EQ(c.pathIsInMediaFolder(QString::fromLatin1(t.path)), t.media);
+        EXPECT_EQ(AppController::pathIsInUserArea(QString::fromLatin1(t.path)), t.user);
+        EXPECT_EQ(c.pathIsInFernlowArea(QString::fromLatin1(t.path)), t.own);
+    }
+
+    writePattern(rig.local(QStringLiteral("w.bin")), 100);
+    c.resetCopyOperation();
+    ASSERT_EQ(c.uploadFile(rig.local(QStringLiteral("w.bin")), QStringLiteral("private/var/mobile/Media/Fernlow/w.bin")), 0);
+    EXPECT_EQ(readLocal(rig.media(QStringLiteral("Fernlow/w.bin"))).size(), 100);
+    EXPECT_TRUE(readLocal(rig.media(QStringLiteral("Fernlow/.metadata_file"))).contains("w.bin\t"));
+    EXPECT_TRUE(readLocal(rig.media(QStringLiteral("Fernlow/.metadata_file"))).contains("readme.txt\t"));
+    EXPECT_EQ(c.getPathsForDir(QStringLiteral("/private/var/mobile/Media/Fernlow")).size(), 3);
+
+    // Without the preference the start folder is the program's own again.
+    UserDefaults::standard().setBool(false, QStringLiteral("ADVANCED_MODE"));
+    EXPECT_FALSE(c.afc2Mode());
+    EXPECT_EQ(c.getStartDir(), QString("/Fernlow/"));
+}
+
+TEST(FileChanges, ARefreshMakesTheProgramsFolderWhenItIsMissing)
+{
+    FilesRig rig;
+    QDir(rig.media(QStringLiteral("Fernlow"))).removeRecursively();
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    c.refreshDirectories();
+    EXPECT_TRUE(QFileInfo(rig.media(QStringLiteral("Fernlow"))).isDir());
+    EXPECT_TRUE(rig.window.directoryErrors.isEmpty());
+    EXPECT_EQ(rig.window.reloads, 1);
+    EXPECT_TRUE(c.getPathsForDir(QStringLiteral("/")).isEmpty());
 }
