@@ -154,3 +154,53 @@ TEST(DeviceChoice, TheArchiveListIsReadBeforeDevicesAreHandled)
     EXPECT_EQ(rig.controller->devices[0]->numCalls(), 1);
     EXPECT_EQ(rig.window.argumentsOf("setThreadRunning"), QStringList{"NO"});
 }
+
+TEST(DeviceChoice, AnnouncingTheCurrentDeviceAgainChangesNothing)
+{
+    ControllerRig rig;
+    rig.sim.attach("a", "Alpha", "uid-a", false);
+    rig.start();
+    rig.controller->switchToDevice({});
+    ASSERT_TRUE(rig.waitForConnection("uid-a"));
+    const int instance = rig.controller->deviceInstance();
+
+    rig.controller->resubscribe(); // a new subscription announces every attached device
+    ASSERT_TRUE(waitUntil([&] {
+        return rig.logText().contains("device showed up, and it's the same UID and interface as the current one, ignore that");
+    }));
+    EXPECT_EQ(rig.controller->deviceInstance(), instance);
+    EXPECT_EQ(rig.controller->connectedDevices().size(), 1);
+    EXPECT_TRUE(rig.hasConnection());
+}
+
+TEST(DeviceChoice, DeviceSoftwareTooOldIsExplainedOncePerRun)
+{
+    ControllerRig rig;
+    rig.sim.attach("a", "Alpha", "uid-a", false, {{"RequiresNewerHost", true}});
+    rig.sim.attach("b", "Beta", "uid-b", false, {{"RequiresNewerHost", true}});
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return rig.logText().count("showOSWarning and iTunes") == 2; }));
+    EXPECT_EQ(rig.window.argumentsOf("showInformationPanel"), QStringList{"Unable to Connect"});
+    EXPECT_TRUE(rig.controller->connectedDevices().isEmpty());
+}
+
+TEST(DeviceChoice, WithoutTheDeviceFrameworkTheArchivesStillLoad)
+{
+    const QByteArray previous = qgetenv("QUILLON_MOBILEDEVICE_LIBRARY");
+    qputenv("QUILLON_MOBILEDEVICE_LIBRARY", "/nonexistent/libmobiledevice.so");
+    {
+        ControllerRig rig;
+        rig.sim.attach("a", "Alpha", "uid-a", false);
+        rig.start();
+        EXPECT_EQ(rig.window.count("reportiTunes81Required"), 1);
+        EXPECT_EQ(rig.window.count("loadArchiveWindows"), 1);
+        EXPECT_TRUE(rig.logText().contains("No frameworks"));
+        spin(100);
+        EXPECT_TRUE(rig.controller->connectedDevices().isEmpty());
+        EXPECT_FALSE(rig.controller->waitingForConnections());
+    }
+    if (previous.isEmpty())
+        qunsetenv("QUILLON_MOBILEDEVICE_LIBRARY");
+    else
+        qputenv("QUILLON_MOBILEDEVICE_LIBRARY", previous);
+}
