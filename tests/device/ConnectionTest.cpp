@@ -143,7 +143,12 @@ TEST(Connection, DetachTearsDownRaisesTheGenerationAndReattachConnectsAgain)
     EXPECT_FALSE(rig.controller->cameraLinked());
     EXPECT_TRUE(rig.controller->connectedDevices().isEmpty());
     EXPECT_TRUE(rig.window.menu.isEmpty());
-    EXPECT_TRUE(rig.logText().contains("device disconnect callback removing device"));
+    const QString log = rig.logText();
+    EXPECT_TRUE(log.contains("device disconnect callback removing device"));
+    // The gone device's connections were closed through the framework, not just forgotten.
+    const QString afterDetach = log.mid(log.lastIndexOf("device_callback: code 2"));
+    EXPECT_TRUE(afterDetach.contains("before AFCConnectionClose")) << qPrintable(afterDetach);
+    EXPECT_TRUE(afterDetach.contains("before AMDeviceDisconnect"));
 
     rig.sim.attach("phone", "Phone", "uid-phone", false);
     ASSERT_TRUE(rig.waitForConnection("uid-phone"));
