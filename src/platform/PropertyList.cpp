@@ -208,8 +208,10 @@ std::optional<QVariant> toVariant(plist_t node, int depth, QString *error)
         // libplist 2.2 truncates the stored seconds toward zero and reports the fraction
         // without its sign, so a date less than a second before 2001 loses its sign; that
         // case reads the stored value exactly.
+        // Dates beyond its 32-bit seconds (before 1933, after 2069) are read exactly too.
         double seconds = 0;
-        if (sec == 0 && usec != 0)
+        if ((sec == 0 && usec != 0) || sec == std::numeric_limits<int32_t>::min()
+            || sec == std::numeric_limits<int32_t>::max())
             seconds = exactDateSeconds(node);
         else
             seconds = double(sec) + (sec < 0 ? -1.0 : 1.0) * double(usec) / 1e6;
@@ -292,6 +294,36 @@ plist_t newLargeUnsigned(quint64 value)
     return node;
 }
 
+// A date node for any number of seconds since 2001. plist_new_date takes 32-bit seconds, so
+// dates outside that range come from a one-object binary list holding the exact double.
+plist_t newDate(qint64 ms)
+{
+    qint64 sec = ms / 1000;
+    qint64 rest = ms % 1000;
+    if (rest < 0) { // floor division keeps the fraction non-negative before 2001
+        rest += 1000;
+        --sec;
+    }
+    if (sec > std::numeric_limits<int32_t>::min() && sec < std::numeric_limits<int32_t>::max())
+        return plist_new_date(int32_t(sec), int32_t(rest * 1000));
+    const double seconds = double(ms) / 1000.0;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    QByteArray bytes("bplist00\x33", 9);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        bytes.append(char((bits >> shift) & 0xFF));
+    bytes.append(char(8)); // the offset table: the one object at offset 8
+    QByteArray trailer(32, '\0');
+    trailer[6] = 1;  // offset size
+    trailer[7] = 1;  // reference size
+    trailer[15] = 1; // one object
+    trailer[31] = char(bytes.size() - 1); // where the offset table starts
+    bytes += trailer;
+    plist_t node = nullptr;
+    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &node);
+    return node;
+}
+
 plist_t fromVariant(const QVariant &value, int depth, QString *error)
 {
     if (depth > kMaxDepth) {
@@ -334,19 +366,10 @@ plist_t fromVariant(const QVariant &value, int depth, QString *error)
             setError(error, QStringLiteral("invalid date"));
             return nullptr;
         }
-        const qint64 ms = referenceDate().msecsTo(date);
-        // Floor division keeps the microseconds non-negative for dates before 2001.
-        qint64 sec = ms / 1000;
-        qint64 rest = ms % 1000;
-        if (rest < 0) {
-            rest += 1000;
-            --sec;
-        }
-        if (sec < std::numeric_limits<int32_t>::min() || sec > std::numeric_limits<int32_t>::max()) {
-            setError(error, QStringLiteral("date outside the range a property list can hold"));
-            return nullptr;
-        }
-        return plist_new_date(int32_t(sec), int32_t(rest * 1000));
+        plist_t node = newDate(referenceDate().msecsTo(date));
+        if (!node)
+            setError(error, QStringLiteral("date could not be stored"));
+        return node;
     }
     case QMetaType::QStringList:
     case QMetaType::QVariantList: {
