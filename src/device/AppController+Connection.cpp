@@ -184,7 +184,9 @@ void AppController::releaseConnections()
         if (*pair.connection) {
             // Closing the file connection closes the service connection it took over.
             if (AFCConnectionClose) {
+                VarnekLog("before AFCConnectionClose");
                 const AFCError result = AFCConnectionClose(*pair.connection);
+                VarnekLog("after AFCConnectionClose");
                 if (result)
                     VarnekLog("AFCConnectionClose: %d", result);
             }

@@ -50,7 +50,9 @@ TEST(WiFi, ADeviceAwayAndBackReloadsAfterAShortAbsenceAndRefreshesAfterALongOne)
         EXPECT_FALSE(rig.controller->reachableStatus());
         EXPECT_TRUE(rig.controller->wirelessDeviceOnVacation("uid-pad"));
         EXPECT_EQ(rig.controller->connectedDevices().size(), 1); // the entry stays
-        EXPECT_FALSE(rig.hasConnection());               // its connections are closed
+        EXPECT_FALSE(rig.hasConnection()); // its connections are closed, through the framework
+        const QString log = rig.logText();
+        EXPECT_TRUE(log.mid(log.lastIndexOf("wireless device went away")).contains("before AFCConnectionClose"));
         // While away, connecting returns at once and says so once.
         EXPECT_EQ(rig.controller->makeConnection(), -1);
         EXPECT_EQ(rig.controller->makeConnection(), -1);
