@@ -308,7 +308,10 @@ TEST(VULogDBStorage, EvictsByPriorityAtASmallSizeLimit)
     EXPECT_EQ(criticals.names.last(), "c39");
     const quint64 criticalCount = store.countLogs();
 
-    EXPECT_FALSE(store.saveLog(namedLog("late"), "Group", 1));
+    // Too big for whatever slack the full file has left, and no normal log to make room.
+    auto late = namedLog("late");
+    late->services = QStringList{QString(12000, 'x')};
+    EXPECT_FALSE(store.saveLog(late, "Group", 1));
     EXPECT_TRUE(log.contains("Storage is full and no logs with equal or lower priority exist; discarding the log."));
     EXPECT_EQ(store.countLogs(), criticalCount);
 

@@ -120,7 +120,22 @@ TEST(VUKeyedCoding, EveryClassRoundTripsThroughAnArchive)
     auto device = makeDevice();
     device->wrapperSdkName = "wrap";
     device->osApiLevel = 33;
+    // A common-schema log with every extension filled.
+    auto full = makeCommonSchemaLog("key1-secret");
+    full->popSample = 50.5;
+    full->cV = "cv-1";
+    full->ext->metadataExt = std::make_shared<VUMetadataExtension>();
+    full->ext->metadataExt->metadata = QVariantMap{{"f", QVariantMap{{"screen", 1}}}};
+    full->ext->netExt->provider = "carrier";
+    full->ext->deviceExt->localId = "u:1";
+    full->ext->sdkExt->epoch = "E1";
+    full->ext->sdkExt->seq = 12;
+    full->ext->sdkExt->installId = QUuid::createUuid();
+    full->ext->protocolExt->ticketKeys = QStringList{"t1", "t2"};
+    full->ext->appExt->name = "Quillon";
+    full->ext->appExt->userId = "app-user";
     const QList<std::shared_ptr<VUModel>> models = {
+        full,
         wrapper,
         device,
         makeStartServiceLog(),

@@ -109,6 +109,13 @@ void VUDBStorage::initializeDatabase()
 sqlite3 *VUDBStorage::openDatabaseAtFileURL(const QString &path, int *result)
 {
     sqlite3 *db = nullptr;
+    if (path.isEmpty()) {
+        // An empty name would open a private temporary database and lose every log.
+        if (result)
+            *result = SQLITE_CANTOPEN;
+        VULogError(VULogTag(), "Failed to open database with result: %d.", SQLITE_CANTOPEN);
+        return nullptr;
+    }
     const QByteArray uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8();
     const int code = sqlite3_open_v2(uri.constData(), &db,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);

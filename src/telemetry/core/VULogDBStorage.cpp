@@ -183,13 +183,35 @@ bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, 
         for (qint64 id : inFlight)
             bindings.append(id);
     }
-    condition += QStringLiteral(" ORDER BY \"%1\" DESC, \"%2\" ASC").arg(kPriorityColumn, kIdColumn);
     // SQLite's LIMIT is signed: anything it cannot hold means no limit at all.
     const bool unlimited = limit >= quint64(std::numeric_limits<qint64>::max());
-    condition += QStringLiteral(" LIMIT ?");
-    bindings.append(unlimited ? qint64(-1) : qint64(limit + 1));
+    const qint64 wanted = unlimited ? std::numeric_limits<qint64>::max() : qint64(limit + 1);
 
-    QList<LogRow> rows = logsWithCondition(condition, bindings);
+    // Critical logs first, oldest first within a priority. One query per priority walks the
+    // priority index in row order and stops at the limit; a single query ordered by both
+    // columns would sort every stored log of the group for each batch.
+    QList<VUDatabaseRow> selected;
+    executeQueryUsingBlock([&](sqlite3 *db) {
+        const auto priorities = executeSelectionQuery(
+            QStringLiteral("SELECT DISTINCT \"%1\" FROM \"%2\" ORDER BY \"%1\" DESC").arg(kPriorityColumn, kVULogTableName),
+            db);
+        for (const VUDatabaseRow &priority : priorities) {
+            if (qint64(selected.size()) >= wanted)
+                break;
+            QVariantList values = bindings;
+            values.append(priority.value(0));
+            values.append(unlimited ? qint64(-1) : wanted - qint64(selected.size()));
+            selected += executeSelectionQuery(
+                QStringLiteral("SELECT \"%1\", \"%2\", \"%3\", \"%4\" FROM \"%5\" WHERE %6 AND \"%7\" IS ? "
+                               "ORDER BY \"%1\" ASC LIMIT ?")
+                    .arg(kIdColumn, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kVULogTableName, condition,
+                         kPriorityColumn),
+                db, values);
+        }
+        return SQLITE_OK;
+    });
+
+    QList<LogRow> rows = decodeRows(selected);
     bool moreLogsAvailable = false;
     if (!unlimited && quint64(rows.size()) > limit) {
         rows.removeLast();
@@ -258,7 +280,11 @@ QList<VULogDBStorage::LogRow> VULogDBStorage::logsWithCondition(const QString &c
                         .arg(kIdColumn, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kVULogTableName);
     if (!condition.isEmpty())
         query += QStringLiteral(" WHERE ") + condition;
-    const auto rows = executeSelectionQuery(query, bindings);
+    return decodeRows(executeSelectionQuery(query, bindings));
+}
+
+QList<VULogDBStorage::LogRow> VULogDBStorage::decodeRows(const QList<VUDatabaseRow> &rows)
+{
     QList<LogRow> result;
     result.reserve(rows.size());
     for (const VUDatabaseRow &row : rows) {

@@ -73,6 +73,9 @@ protected:
     void migrateDatabase(sqlite3 *db, unsigned fromVersion) override;
 
 private:
+    // Row values (id, group id, log text, target token) into logs; undecodable rows are deleted.
+    QList<LogRow> decodeRows(const QList<VUDatabaseRow> &rows);
+
     mutable std::recursive_mutex mLock;
     QMap<QPair<QString, QString>, QList<qint64>> mBatches; // (group id, batch id) -> row ids
     VUEncrypter mTargetTokenEncrypter;
