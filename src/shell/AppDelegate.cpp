@@ -1,13 +1,14 @@
 #include "AppDelegate.h"
 
 #include "FRWindowHub.h"
+#include "PFMoveApplication.h"
 #include "VarnekLogger.h"
 
 std::atomic<bool> gHasNotesFramework{false};
 
 void AppDelegate::applicationWillFinishLaunching()
 {
-    // The offer to move into an Applications folder has no counterpart here.
+    PFMoveToApplicationsFolderIfNecessary();
 }
 
 void AppDelegate::applicationDidFinishLaunching()

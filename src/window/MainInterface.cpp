@@ -4,12 +4,14 @@
 #include "device/AppController.h"
 #include "platform/Paths.h"
 #include "shell/AppDelegate.h"
+#include "shell/GetPID.h"
 #include "shell/SingleInstance.h"
 #include "shell/VarnekLogger.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <QTimer>
 
 #include <csignal>
@@ -70,6 +72,24 @@ void quitOnSignals(QObject *owner)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// The lock decides; the name test only reports. Copies with other data folders (another
+// HOME) may run side by side, and a copy that is still starting loses the lock race, so
+// refusing on the name alone would let two copies started together both quit.
+void logOtherProcessesNamedQuillon()
+{
+    pid_t pids[3] = {0, 0, 0};
+    unsigned int found = 0;
+    int error = 0;
+    if (GetAllPIDsForProcessName("Quillon", pids, 3, &found, &error) != 0 || found <= 1)
+        return;
+    QStringList others;
+    for (unsigned int i = 0; i < found && i < 3; ++i) {
+        if (pids[i] != ::getpid())
+            others << QString::number(pids[i]);
+    }
+    VarnekLog("Other processes named Quillon run (%s); they use other data folders", qUtf8Printable(others.join(", ")));
+}
+
 } // namespace
 
 int runMainInterface(int argc, char **argv)
@@ -84,6 +104,7 @@ int runMainInterface(int argc, char **argv)
     QString error;
     switch (SingleInstance::acquire(Paths::applicationSupport(), &error)) {
     case SingleInstance::Result::Acquired:
+        logOtherProcessesNamedQuillon();
         break;
     case SingleInstance::Result::AlreadyRunning:
         return refuseSecondInstance();

@@ -142,3 +142,18 @@ TEST(QuillonProcess, OfTwoStartedTogetherExactlyOneSurvives)
     EXPECT_NE(aRefused, bRefused);
     EXPECT_TRUE(q.workFolders().isEmpty());
 }
+
+TEST(QuillonProcess, CopiesWithTheirOwnDataFoldersRunSideBySide)
+{
+    QuillonHome first, second;
+    auto a = first.start(2000);
+    ASSERT_TRUE(a->waitForStarted(10000));
+    ASSERT_TRUE(waitFor([&] { return lockIsHeld(first.lockPath()); }, 30000));
+    auto b = second.start(300);
+    ASSERT_TRUE(b->waitForFinished(60000));
+    ASSERT_TRUE(a->waitForFinished(60000));
+    EXPECT_FALSE(a->readAllStandardError().contains(kAlreadyRunning));
+    EXPECT_FALSE(b->readAllStandardError().contains(kAlreadyRunning));
+    EXPECT_EQ(a->exitCode(), 0);
+    EXPECT_EQ(b->exitCode(), 0);
+}
