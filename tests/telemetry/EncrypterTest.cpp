@@ -1,3 +1,5 @@
+// The test swaps in a failing random source through the (deprecated) method table.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "TelemetryTestSupport.h"
 #include "TestHome.h"
 
@@ -5,6 +7,8 @@
 #include "telemetry/core/VUKeychainUtil.h"
 
 #include <gtest/gtest.h>
+
+#include <openssl/rand.h>
 
 #include <thread>
 
@@ -58,4 +62,29 @@ TEST(VUEncrypter, RoundTripsAndKeepsItsKeyInTheKeychain)
     ASSERT_TRUE(fresh.encryptString(token));
     EXPECT_NE(VUKeychainUtil::stringForKey(VUEncrypter::kVUEncryptionKeyTag), keyText);
     EXPECT_NE(fresh.decryptString(*first), token);
+}
+
+namespace {
+int failingBytes(unsigned char *, int) { return 0; }
+int failingStatus() { return 0; }
+} // namespace
+
+// A failing random source makes no key: a predictable key would protect nothing.
+TEST(VUEncrypter, NeverStoresAKeyMadeWithoutRandomness)
+{
+    TestHome home;
+    RAND_METHOD failing{};
+    failing.bytes = failingBytes;
+    failing.status = failingStatus;
+    const RAND_METHOD *previous = RAND_get_rand_method();
+    ASSERT_EQ(RAND_set_rand_method(&failing), 1);
+    RecordingLogHandler log(VULogLevelError);
+    EXPECT_FALSE(VUEncrypter::generateKeyWithTag(VUEncrypter::kVUEncryptionKeyTag));
+    VUEncrypter encrypter;
+    EXPECT_FALSE(encrypter.encryptString(QStringLiteral("token")));
+    RAND_set_rand_method(previous);
+    EXPECT_TRUE(log.contains("Error generating encryption key."));
+    EXPECT_FALSE(VUKeychainUtil::stringForKey(VUEncrypter::kVUEncryptionKeyTag));
+    // With randomness back, the same object makes its key on the next call.
+    EXPECT_TRUE(encrypter.encryptString(QStringLiteral("token")));
 }

@@ -79,9 +79,6 @@ void VUDeviceTracker::resetSharedInstance()
 {
     std::lock_guard guard(gStateLock);
     gSharedTracker.reset();
-    gWrapperSdk.reset();
-    gCountryCode.reset();
-    gRefreshPending = false;
 }
 
 void VUDeviceTracker::refreshDeviceNextTime()
