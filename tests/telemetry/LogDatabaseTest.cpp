@@ -222,10 +222,10 @@ TEST(VULogDBStorage, GroupsAreMatchedExactly)
 {
     TestHome home;
     VULogDBStorage store;
-    for (const QString group : {QStringLiteral("Crashes"), QStringLiteral("CrashesBuffer"), QStringLiteral("Crashes/one"),
+    for (const QString &group : {QStringLiteral("Crashes"), QStringLiteral("CrashesBuffer"), QStringLiteral("Crashes/one"),
                                 QStringLiteral("O'Brien \"quoted\"")})
         ASSERT_TRUE(store.saveLog(namedLog(group), group, 1));
-    for (const QString group : {QStringLiteral("Crashes"), QStringLiteral("CrashesBuffer"), QStringLiteral("Crashes/one")})
+    for (const QString &group : {QStringLiteral("Crashes"), QStringLiteral("CrashesBuffer"), QStringLiteral("Crashes/one")})
         EXPECT_EQ(load(store, group, 10).names, QStringList{group});
     EXPECT_EQ(load(store, QStringLiteral("O'Brien \"quoted\""), 10).names, QStringList{"O'Brien \"quoted\""});
 

@@ -162,8 +162,9 @@ TEST(VUUtility, FilesStayInsideTheDataFolder)
     EXPECT_EQ(VUUtility::loadDataForPathComponent(QStringLiteral("one/two/file.bin")), QByteArray("second"));
     // The folders are marked for backup tools to skip, where the file system keeps the mark.
     char value[16] = {};
-    if (getxattr(QFile::encodeName(root + "/one").constData(), "user.xdg.robots.backup", value, sizeof value) > 0)
+    if (getxattr(QFile::encodeName(root + "/one").constData(), "user.xdg.robots.backup", value, sizeof value) > 0) {
         EXPECT_STREQ(value, "false");
+    }
 
     const auto listing = VUUtility::contentsOfDirectory(QStringLiteral("one/two"));
     ASSERT_TRUE(listing);

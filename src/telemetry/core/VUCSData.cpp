@@ -11,7 +11,7 @@ VUJsonObject VUCSData::serializeToDictionary() const
     if (!properties)
         return nullptr;
     VUOrderedDictionary ordered;
-    for (const QString key : {QStringLiteral("baseType"), QStringLiteral("baseData")})
+    for (const QString &key : {QStringLiteral("baseType"), QStringLiteral("baseData")})
         if (properties->contains(key))
             ordered.setObject(VUJson::fromVariant(properties->value(key)), key);
     for (auto it = properties->cbegin(); it != properties->cend(); ++it)
