@@ -1,26 +1,55 @@
 #include "UserDefaults.h"
 
 #include "Paths.h"
+#include "PropertyList.h"
 
-#include <QSettings>
-#include <memory>
+#include <QDir>
+#include <QFileInfo>
+#include <QVariantMap>
 #include <mutex>
 
 namespace {
 
+struct Store
+{
+    QString path;       // the file the values were read from
+    QVariantMap values;
+};
+
 std::mutex gDefaultsMutex;
-std::unique_ptr<QSettings> gSettings;
+Store gStore;
+
+// A damaged or missing file reads as empty defaults; it is replaced on the next change.
+void load(Store &store, const QString &path)
+{
+    store.path = path;
+    store.values.clear();
+    if (!QFileInfo::exists(path))
+        return;
+    QString error;
+    const std::optional<QVariant> root = PropertyList::fromFile(path, &error);
+    if (root && root->typeId() == QMetaType::QVariantMap)
+        store.values = root->toMap();
+    else
+        qWarning("UserDefaults: ignoring unreadable %s: %s", qUtf8Printable(path), qUtf8Printable(error));
+}
 
 // Called with gDefaultsMutex held.
-QSettings &settings()
+Store &store()
 {
     const QString path = UserDefaults::storePath();
-    if (!gSettings || gSettings->fileName() != path) {
-        if (gSettings)
-            gSettings->sync();
-        gSettings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    }
-    return *gSettings;
+    if (gStore.path != path)
+        load(gStore, path);
+    return gStore;
+}
+
+// Called with gDefaultsMutex held.
+void save(const Store &s)
+{
+    QDir().mkpath(QFileInfo(s.path).absolutePath());
+    QString error;
+    if (!PropertyList::toFile(s.values, s.path, PropertyList::Format::Xml, &error))
+        qWarning("UserDefaults: cannot write %s: %s", qUtf8Printable(s.path), qUtf8Printable(error));
 }
 
 } // namespace
@@ -33,34 +62,37 @@ UserDefaults &UserDefaults::standard()
 
 QString UserDefaults::storePath()
 {
-    return Paths::configHome() + QStringLiteral("/Quillon/Quillon.conf");
+    return Paths::configHome() + QStringLiteral("/Quillon/Quillon.plist");
 }
 
 QVariant UserDefaults::objectForKey(const QString &key) const
 {
     std::lock_guard lock(gDefaultsMutex);
-    return settings().value(key);
+    return store().values.value(key);
 }
 
 bool UserDefaults::contains(const QString &key) const
 {
     std::lock_guard lock(gDefaultsMutex);
-    return settings().contains(key);
+    return store().values.contains(key);
 }
 
 void UserDefaults::setObject(const QVariant &value, const QString &key)
 {
     std::lock_guard lock(gDefaultsMutex);
-    if (!value.isValid())
-        settings().remove(key);
-    else
-        settings().setValue(key, value);
+    Store &s = store();
+    if (!value.isValid()) {
+        if (s.values.remove(key) == 0)
+            return;
+    } else {
+        s.values.insert(key, value);
+    }
+    save(s);
 }
 
 void UserDefaults::removeObject(const QString &key)
 {
-    std::lock_guard lock(gDefaultsMutex);
-    settings().remove(key);
+    setObject(QVariant(), key);
 }
 
 bool UserDefaults::boolForKey(const QString &key) const { return variantBoolValue(objectForKey(key)); }
@@ -76,7 +108,7 @@ QString UserDefaults::stringForKey(const QString &key) const
 void UserDefaults::synchronize()
 {
     std::lock_guard lock(gDefaultsMutex);
-    settings().sync();
+    load(gStore, storePath());
 }
 
 bool variantBoolValue(const QVariant &value)

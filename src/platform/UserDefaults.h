@@ -1,11 +1,12 @@
 #pragma once
 // The application's user defaults: one settings file per user, shared by every thread.
 //
-// Values keep their types (bool, integer, real, string, data, date, arrays and
-// dictionaries of them). A key that was never set is absent: callers that want a
-// built-in fallback read through getDefault's lookup rule (shell/Defaults.h), since the
-// design registers no defaults. The file lives at <config home>/Quillon/Quillon.conf and is
-// opened again whenever HOME or XDG_CONFIG_HOME changes, so tests get a fresh store per home.
+// Values keep their types across runs (bool, integer, real, string, data, date, arrays and
+// dictionaries of them): the store is an XML property list at
+// <config home>/Quillon/Quillon.plist, rewritten atomically after every change. A key that
+// was never set is absent: callers that want a built-in fallback read through getDefault's
+// lookup rule (shell/Defaults.h), since the design registers no defaults. The store is read
+// again whenever HOME or XDG_CONFIG_HOME changes, so tests get a fresh store per home.
 //
 // Thread-safe: every call takes one internal lock.
 
@@ -30,7 +31,8 @@ public:
     void setBool(bool value, const QString &key) { setObject(value, key); }
     void setInteger(qint64 value, const QString &key) { setObject(value, key); }
 
-    // Writes pending changes to disk.
+    // Changes are written as they are made; this re-reads the file, picking up edits made
+    // outside the process.
     void synchronize();
 
     // Where the store lives for the current HOME.

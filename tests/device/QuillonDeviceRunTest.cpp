@@ -2,6 +2,7 @@
 // device's identity values and follows a detach and a re-attach.
 
 #include "ControllerRig.h"
+#include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -38,11 +39,11 @@ TEST(QuillonWithADevice, ConnectsLogsTheIdentityAndFollowsDetachAndReattach)
     SimFolder sim;
     sim.attach("phone", "Test iPhone", "uid-run-phone", false);
 
-    QDir().mkpath(home.path() + "/.config/Quillon");
-    QFile conf(home.path() + "/.config/Quillon/Quillon.conf");
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-    conf.write("[General]\nDEBUG_LOG=true\n");
-    conf.close();
+    // The child's defaults live under its own HOME.
+    const QByteArray ownHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    UserDefaults::standard().setBool(true, QStringLiteral("DEBUG_LOG"));
+    qputenv("HOME", ownHome);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());

@@ -60,3 +60,35 @@ TEST(UserDefaults, HostStyleBoolAndIntegerReadings)
         EXPECT_EQ(variantIntegerValue(c.value), c.asInteger);
     }
 }
+
+TEST(UserDefaults, TypesSurviveARestart)
+{
+    TestHome home;
+    UserDefaults &d = UserDefaults::standard();
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    d.setBool(true, "USE_WIFI");
+    d.setInteger(1, "messageSort");
+    d.setObject(2.5, "splitPosition");
+    d.setObject(QStringLiteral("1"), "TEMP_LOCATION");
+    d.setObject(when, "lastSeen");
+
+    d.synchronize(); // reads the file again, as the next launch would
+    EXPECT_EQ(d.objectForKey("USE_WIFI").typeId(), QMetaType::Bool);
+    EXPECT_EQ(d.objectForKey("messageSort").toLongLong(), 1);
+    EXPECT_NE(d.objectForKey("messageSort").typeId(), QMetaType::Bool);
+    EXPECT_EQ(d.objectForKey("splitPosition").typeId(), QMetaType::Double);
+    EXPECT_EQ(d.objectForKey("TEMP_LOCATION").typeId(), QMetaType::QString);
+    EXPECT_EQ(d.objectForKey("lastSeen").toDateTime(), when);
+}
+
+TEST(UserDefaults, ADamagedStoreReadsAsEmptyAndIsReplaced)
+{
+    TestHome home;
+    home.writeFile(".config/Quillon/Quillon.plist", "not a property list");
+    UserDefaults &d = UserDefaults::standard();
+    d.synchronize();
+    EXPECT_FALSE(d.contains("USE_WIFI"));
+    d.setBool(true, "USE_WIFI");
+    d.synchronize();
+    EXPECT_TRUE(d.boolForKey("USE_WIFI"));
+}

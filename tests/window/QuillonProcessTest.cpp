@@ -1,6 +1,7 @@
 // The built program, started as a user would start it: offscreen, in a throw-away home.
 #include "TestHome.h"
 #include "shell/SingleInstance.h"
+#include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -40,10 +41,11 @@ struct QuillonHome
 
     void turnOnLog() const
     {
-        QDir().mkpath(home.path() + "/.config/Quillon");
-        QFile conf(home.path() + "/.config/Quillon/Quillon.conf");
-        ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-        conf.write("[General]\nDEBUG_LOG=true\n");
+        // The child's defaults live under its own HOME.
+        const QByteArray ownHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
+        UserDefaults::standard().setBool(true, QStringLiteral("DEBUG_LOG"));
+        qputenv("HOME", ownHome);
     }
 
     QString lockPath() const { return home.path() + "/.local/share/Quillon/" + SingleInstance::lockFileName(); }
