@@ -44,6 +44,8 @@ class QObject;
 class QTimer;
 class QNArchive;
 class DeviceBackup;
+// As backup/DeviceBackup.h declares it; repeated so this header stays light.
+using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
 
 // The framework's opaque handles (mobiledevice/MobileDevice.h).
 using DeviceRef = AMDeviceRef;
@@ -167,7 +169,7 @@ public:
     QTimer *mAppTimer = nullptr;
     QVariantList apps;
     QList<std::shared_ptr<QNArchive>> devices; // main thread
-    QList<DeviceBackup *> backups;
+    QList<DeviceBackupPtr> backups;
     // Backup, archive, notes and camera state, created empty here.
     QVariantMap mBackupDBs;
     QString mBackupPassword;
