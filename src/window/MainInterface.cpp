@@ -98,6 +98,8 @@ int runMainInterface(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Quillon"));
     // The window quits explicitly (FRWindow::closeEvent) after asking the delegate.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Before anything worth cleaning up exists, so a signal during start-up still quits in order.
+    quitOnSignals(&app);
 
     FRWindow::load();
 
@@ -127,7 +129,6 @@ int runMainInterface(int argc, char **argv)
         window.appWillTerminate();
     });
 
-    quitOnSignals(&app);
     delegate.applicationWillFinishLaunching();
     window.show();
     QTimer::singleShot(0, &app, [&] { delegate.applicationDidFinishLaunching(); });

@@ -44,7 +44,7 @@ TEST(AppContainers, TheAppListWithAndWithoutAllApps)
               (QStringList{"com.apple.Remote", "com.apple.sharer", "com.example.game", "com.example.notes"}));
 
     // Published on the main thread, sorted by display name.
-    ASSERT_TRUE(turnUntil([&] { return c.sharableApps().size() == 4; }));
+    ASSERT_TRUE(waitUntil([&] { return c.sharableApps().size() == 4; }));
     QStringList names;
     for (const QNSharableApp &app : c.sharableApps())
         names << app.displayName();
@@ -59,7 +59,7 @@ TEST(AppContainers, OpensAContainerAndListsItLikeTheMediaArea)
     ASSERT_TRUE(rig.connect());
     AppController &c = *rig.controller;
     c.loadAppList();
-    ASSERT_TRUE(turnUntil([&] { return c.sharableApps().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return c.sharableApps().size() == 2; }));
 
     // Selecting two apps opens nothing.
     c.selectionChanged({0, 1});
@@ -121,7 +121,7 @@ TEST(AppContainers, IconsAreFetchedOnceWithoutReconnectingAndCached)
     // Every reconnection would fail from now on: icons come over the open session.
     rig.setFaults({{"FailCalls", QVariantList{QVariantMap{{"EntryPoint", "AMDeviceConnect"}, {"Call", 1}, {"Repeat", true}}}}});
     c.fetchAppIcons(apps);
-    ASSERT_TRUE(turnUntil([&] { return rig.window.iconsFetched.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return rig.window.iconsFetched.size() == 2; }));
     EXPECT_EQ(rig.window.iconsFetched, (QStringList{"com.example.game", "com.example.notes"}));
     const QByteArray png = readLocal(rig.device(QStringLiteral("apps/com.example.notes/icon.png")));
     EXPECT_EQ(QNSharableApp::iconData(QStringLiteral("com.example.notes")), png);

@@ -80,19 +80,6 @@ void SimFolder::setFaults(const QString &folder, const QVariantMap &faults)
     ASSERT_TRUE(PropertyList::toFile(faults, path, PropertyList::Format::Xml));
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 void spin(int ms)
 {
     waitUntil([] { return false; }, ms);

@@ -7,6 +7,7 @@
 // interface and extra settings; every folder change is atomic (a rename), so the device
 // library never sees half a device. Main thread only; wait() turns the event loop.
 
+#include "TestWait.h"
 #include "RecordingWindow.h"
 #include "TestHome.h"
 #include "device/AppController.h"
@@ -43,8 +44,6 @@ private:
     bool mHadPrevious = false;
 };
 
-// Turns the event loop until `done` holds; false on time-out.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
 // Turns the event loop for `ms`.
 void spin(int ms);
 

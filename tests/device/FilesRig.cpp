@@ -1,5 +1,7 @@
 #include "FilesRig.h"
 
+#include "TestHome.h"
+
 #include "device/DeviceTimings.h"
 #include "device/MobileDeviceFramework.h"
 #include "platform/PropertyList.h"
@@ -14,20 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void copyTree(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString source = it.next();
-        const QString target = to + source.mid(from.size());
-        if (it.fileInfo().isDir())
-            QDir().mkpath(target);
-        else
-            QFile::copy(source, target);
-    }
-}
 
 struct AttachWait
 {
@@ -63,19 +51,6 @@ QByteArray writePattern(const QString &path, qint64 size, int seed)
     if (file.open(QIODevice::WriteOnly))
         file.write(bytes);
     return bytes;
-}
-
-bool turnUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 FilesRig::FilesRig(const QVariantMap &settings)

@@ -7,6 +7,7 @@
 // The controller is connected directly (makeConnection on the attached device) rather than
 // through the start-up choice, so these tests run no discovery threads. Main thread only.
 
+#include "TestWait.h"
 #include "RecordingWindow.h"
 #include "TestHome.h"
 #include "device/AppController.h"
@@ -73,5 +74,3 @@ private:
 QByteArray readLocal(const QString &path);
 // Writes a local file with `size` bytes of a fixed pattern; returns the bytes.
 QByteArray writePattern(const QString &path, qint64 size, int seed = 0);
-// Turns the event loop until `done` holds; false on time-out.
-bool turnUntil(const std::function<bool()> &done, int timeoutMs = 5000);

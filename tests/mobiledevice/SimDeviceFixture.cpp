@@ -15,20 +15,6 @@
 
 namespace {
 
-void copyTree(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString source = it.next();
-        const QString target = to + source.mid(from.size());
-        if (it.fileInfo().isDir())
-            QDir().mkpath(target);
-        else
-            ASSERT_TRUE(QFile::copy(source, target)) << qPrintable(source);
-    }
-}
-
 plist_t readPlist(const QString &path)
 {
     QFile file(path);
@@ -72,7 +58,7 @@ QString SimDevices::attach(const QString &fixture, const QString &name, const st
 {
     const QString staging = root() + QStringLiteral("/.staging/") + name;
     // The test program knows where the fixtures are (the support library may not).
-    copyTree(QStringLiteral(QUILLON_FIXTURES_DIR "/devices/") + fixture, staging);
+    EXPECT_TRUE(copyTree(QStringLiteral(QUILLON_FIXTURES_DIR "/devices/") + fixture, staging)) << qPrintable(fixture);
     if (tweak) {
         plist_t settings = readPlist(staging + QStringLiteral("/device.plist"));
         tweak(settings);

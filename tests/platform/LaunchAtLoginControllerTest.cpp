@@ -1,3 +1,4 @@
+#include "TestWait.h"
 #include "platform/Paths.h"
 #include "shell/LaunchAtLoginController.h"
 #include "TestHome.h"
@@ -102,9 +103,5 @@ TEST(LaunchAtLoginController, TellsObserversWhenTheListChanges)
     int changes = 0;
     QObject::connect(&controller, &LaunchAtLoginController::launchAtLoginChanged, [&] { ++changes; });
     home.writeFile(".config/autostart/someone-else.desktop", "[Desktop Entry]\nExec=/bin/true\n");
-    QElapsedTimer timer;
-    timer.start();
-    while (changes == 0 && timer.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_GT(changes, 0);
+    EXPECT_TRUE(waitUntil([&] { return changes > 0; }));
 }

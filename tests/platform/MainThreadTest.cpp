@@ -1,3 +1,4 @@
+#include "TestWait.h"
 #include "platform/MainThread.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +10,6 @@
 
 #include <atomic>
 #include <thread>
-
-namespace {
-
-// Turns the main thread's event loop until `done` or five seconds pass.
-bool spinUntil(const std::function<bool()> &done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-} // namespace
 
 TEST(MainThread, KnowsWhichThreadIsMain)
 {
@@ -42,7 +29,7 @@ TEST(MainThread, PerformsFromWorkersOnTheMainThread)
         MainThread::performOnMainThread([&] { queuedRan = MainThread::isMainThread(); });
         workerDone = true;
     });
-    EXPECT_TRUE(spinUntil([&] { return workerDone.load() && queuedRan.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return workerDone.load() && queuedRan.load(); }));
     worker.join();
 
     // Blocking from the main thread runs in place instead of deadlocking.
@@ -62,7 +49,7 @@ TEST(MainThread, DelayedPerformsWaitAndHonourTheirContext)
             fired = true;
         });
     }).join();
-    EXPECT_TRUE(spinUntil([&] { return fired.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return fired.load(); }));
     EXPECT_GE(timer.elapsed(), 45);
     EXPECT_TRUE(onMain.load());
 
@@ -71,6 +58,6 @@ TEST(MainThread, DelayedPerformsWaitAndHonourTheirContext)
     MainThread::performAfterDelay(20, [&] { dropped = false; }, context);
     MainThread::performAfterDelay(40, [&] { kept = true; });
     delete context;
-    EXPECT_TRUE(spinUntil([&] { return kept; }));
+    EXPECT_TRUE(waitUntil([&] { return kept; }));
     EXPECT_TRUE(dropped);
 }

@@ -1,6 +1,7 @@
 #include "TestHome.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdlib>
@@ -52,4 +53,19 @@ QString fixturePath(const QString &relativePath)
     const QString root = QStringLiteral("tests/fixtures");
 #endif
     return relativePath.isEmpty() ? root : root + QLatin1Char('/') + relativePath;
+}
+
+bool copyTree(const QString &from, const QString &to)
+{
+    bool copied = QDir().mkpath(to);
+    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString target = to + source.mid(from.size());
+        if (it.fileInfo().isDir())
+            copied = QDir().mkpath(target) && copied;
+        else
+            copied = QFile::copy(source, target) && copied;
+    }
+    return copied;
 }

@@ -26,5 +26,8 @@ private:
     QByteArray mPreviousXdg[4];
 };
 
+// Copies a folder tree (hidden files included); false when any file could not be copied.
+bool copyTree(const QString &from, const QString &to);
+
 // The folder with the checked-in fixtures (tests/fixtures).
 QString fixturePath(const QString &relativePath = {});
