@@ -1,5 +1,6 @@
 #include "FRWindow.h"
 
+#include "ErrorSheet.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
@@ -16,6 +17,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QThread>
+#include <QVBoxLayout>
 
 QString gArchiveLocation;
 
@@ -24,7 +27,7 @@ const char kVersion[] = "2.14.1";
 const int kInitialWidth = 620; // the strip's width before the user sets one
 const QString kDefaultArchiveLocation = QStringLiteral("~/Library/Application Support/Quillon");
 
-QColor statusColour(const QString &name)
+QColor colourOf(const QString &name)
 {
     if (name == QLatin1String("green"))
         return QColor(0x2e, 0xa0, 0x43);
@@ -46,12 +49,20 @@ FRWindow::FRWindow(AppController *device, AppDelegate *delegate, QWidget *parent
     , mDelegate(delegate)
 {
     setWindowTitle(QStringLiteral("Quillon"));
+    mErrorSheet = new ErrorSheet(this);
     buildStrip();
 }
 
 void FRWindow::buildStrip()
 {
-    auto *strip = new QWidget(this);
+    // The strip keeps its height; the expanded window's extra height goes to the area below,
+    // where the device's content is shown.
+    auto *content = new QWidget(this);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto *strip = new QWidget(content);
+    strip->setFixedHeight(kCollapsedHeight);
     auto *layout = new QHBoxLayout(strip);
     layout->setContentsMargins(12, 0, 12, 0);
     layout->setSpacing(8);
@@ -61,7 +72,11 @@ void FRWindow::buildStrip()
     mStatusText->setObjectName(QStringLiteral("status"));
     layout->addWidget(mStatusIcon);
     layout->addWidget(mStatusText, 1);
-    setCentralWidget(strip);
+    auto *deviceArea = new QWidget(content);
+    deviceArea->setObjectName(QStringLiteral("deviceArea"));
+    column->addWidget(strip);
+    column->addWidget(deviceArea, 1);
+    setCentralWidget(content);
 }
 
 void FRWindow::awakeFromNib()
@@ -86,6 +101,7 @@ void FRWindow::awakeFromNib()
     finishLaunching();
 
     mCurrentMode = QStringLiteral("SMS");
+    changeModes();
     setStatusMessage(QCoreApplication::translate("FRWindow", "Starting up..."), QStringLiteral("orange"), {});
 }
 
@@ -150,12 +166,20 @@ void FRWindow::closeup()
 
 void FRWindow::setStatusMessage(const QString &text, const QString &status, const QString &deviceName)
 {
+    if (QThread::currentThread() != thread()) {
+        // Widgets belong to the main thread; the line is drawn there instead.
+        VarnekLog("Not main");
+        QMetaObject::invokeMethod(this, [this, text, status, deviceName] { setStatusMessage(text, status, deviceName); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    mStatusColour = status;
     QPixmap dot(12, 12);
     dot.fill(Qt::transparent);
     {
         QPainter painter(&dot);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setBrush(statusColour(status));
+        painter.setBrush(colourOf(status));
         painter.setPen(Qt::NoPen);
         painter.drawEllipse(1, 1, 10, 10);
     }

@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,11 +118,13 @@ int runMainInterface(int argc, char **argv)
         break;
     }
 
-    AppController controller;
+    // The controller's threads read the window (its mode), so the controller, and with it
+    // those threads, ends before the window does (see the end of this function).
+    auto controller = std::make_unique<AppController>();
     AppDelegate delegate;
-    FRWindow window(&controller, &delegate);
+    FRWindow window(controller.get(), &delegate);
     delegate.mainWindow = &window;
-    controller.awakeFromNib();
+    controller->awakeFromNib();
     window.awakeFromNib();
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [&] {
@@ -138,5 +141,7 @@ int runMainInterface(int argc, char **argv)
     if (ok && quitAfter >= 0)
         QTimer::singleShot(quitAfter, &window, [&] { window.close(); });
 
-    return app.exec();
+    const int result = app.exec();
+    controller.reset();
+    return result;
 }

@@ -1,0 +1,259 @@
+// The real window and the real device controller in this process, against a copy of the
+// fixture device tests/fixtures/devices/usb-phone: the strip while no device is there, the
+// expanded window with the device's status line, file work on the live app with the free
+// space that follows it, and the strip again once the device has gone.
+
+#include "TestHome.h"
+#include "device/AppController.h"
+#include "device/DeviceTimings.h"
+#include "platform/UserDefaults.h"
+#include "shell/AppDelegate.h"
+#include "shell/VarnekLogger.h"
+#include "window/ErrorSheet.h"
+#include "window/FRWindow.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+
+bool turnEventsUntil(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray writeBytes(const QString &path, qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 977) & 0xff);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return bytes;
+}
+
+// What the device counts as used: the sizes of the regular files of its media area.
+uint64_t usedBytes(const QString &mediaFolder)
+{
+    uint64_t total = 0;
+    QDirIterator it(mediaFolder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += uint64_t(it.fileInfo().size());
+    }
+    return total;
+}
+
+// A device folder that the device library watches; devices come and go by whole-folder
+// renames, so the library never sees half a device.
+class SimDevicesFolder
+{
+public:
+    SimDevicesFolder()
+    {
+        mHadPrevious = qEnvironmentVariableIsSet("QUILLON_SIM_DEVICES");
+        mPrevious = qgetenv("QUILLON_SIM_DEVICES");
+        qputenv("QUILLON_SIM_DEVICES", mWatched.path().toUtf8());
+    }
+    ~SimDevicesFolder()
+    {
+        if (mHadPrevious)
+            qputenv("QUILLON_SIM_DEVICES", mPrevious);
+        else
+            qunsetenv("QUILLON_SIM_DEVICES");
+    }
+
+    QString device(const QString &name) const { return mWatched.path() + QLatin1Char('/') + name; }
+
+    bool attachCopyOf(const QString &fixture, const QString &name)
+    {
+        const QString staging = mStaging.path() + QLatin1Char('/') + name;
+        QDir(staging).removeRecursively();
+        return copyFolder(fixturePath(QStringLiteral("devices/") + fixture), staging)
+            && QDir().rename(staging, device(name));
+    }
+    bool detach(const QString &name)
+    {
+        const QString gone = mStaging.path() + QStringLiteral("/gone-") + name;
+        return QDir().rename(device(name), gone) && QDir(gone).removeRecursively();
+    }
+
+private:
+    static bool copyFolder(const QString &from, const QString &to)
+    {
+        bool copied = QDir().mkpath(to);
+        QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString source = it.next();
+            const QString target = to + source.mid(from.size());
+            copied = (it.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(source, target)) && copied;
+        }
+        return copied;
+    }
+
+    QTemporaryDir mWatched;
+    QTemporaryDir mStaging; // beside it, on the same file system
+    QByteArray mPrevious;
+    bool mHadPrevious = false;
+};
+
+// The program's objects, made and started in the main interface's order, and ended with
+// the controller first (its threads read the window).
+struct LiveQuillon
+{
+    LiveQuillon()
+    {
+        deviceTimings().reset();
+        deviceTimings().startupChoiceMs = 50;
+        deviceTimings().connectRetryMs = 20;
+        deviceTimings().freeSpaceIntervalMs = 50;
+        UserDefaults::standard().setBool(true, QStringLiteral("DEBUG_LOG"));
+        FRWindow::load();
+        controller = std::make_unique<AppController>();
+        window = std::make_unique<FRWindow>(controller.get(), &delegate);
+        delegate.mainWindow = window.get();
+        controller->awakeFromNib();
+        window->awakeFromNib();
+        window->show();
+    }
+    ~LiveQuillon()
+    {
+        window->appWillTerminate();
+        gBail.store(false);
+        controller.reset();
+        QCoreApplication::processEvents();
+        window.reset();
+        deviceTimings().reset();
+    }
+
+    // The status line redrawn now rather than at the next tick of its 5 s timer.
+    bool statusBecomes(const QString &text, int timeoutMs = 10000)
+    {
+        return turnEventsUntil([&] {
+            window->updateStatus();
+            return window->statusText() == text;
+        }, timeoutMs);
+    }
+
+    AppDelegate delegate;
+    std::unique_ptr<AppController> controller;
+    std::unique_ptr<FRWindow> window;
+};
+
+QString freeSpaceLine(const QString &media)
+{
+    const uint64_t free = 1000000000 - usedBytes(media) - AppController::kFreeSpaceReserve;
+    return QStringLiteral("Test iPhone Connected via USB (%1 Available)").arg(AppController::getSizeText(free));
+}
+
+} // namespace
+
+TEST(QuillonWindow, ShowsTheDeviceFollowsFileWorkOnTheLiveAppAndCollapsesWhenItGoes)
+{
+    TestHome home;
+    SimDevicesFolder sim;
+    LiveQuillon q;
+    FRWindow &window = *q.window;
+
+    // No device: after the start-up wait the strip says so, in red, and stays collapsed.
+    ASSERT_TRUE(turnEventsUntil([&] { return window.statusText() == "No Device Connected"; }))
+        << qPrintable(window.statusText());
+    EXPECT_EQ(window.statusColour(), "red");
+    EXPECT_FALSE(window.opened());
+    EXPECT_EQ(window.height(), FRWindow::kCollapsedHeight);
+    EXPECT_EQ(window.windowMode(), DeviceFilesWindow::Mode::Messages);
+
+    // The device comes: the window expands from the strip and shows it.
+    ASSERT_TRUE(sim.attachCopyOf("usb-phone", "phone"));
+    ASSERT_TRUE(turnEventsUntil([&] { return window.opened(); }));
+    // Messages mode without a loaded list: name and connection only.
+    EXPECT_TRUE(q.statusBecomes("Test iPhone Connected via USB")) << qPrintable(window.statusText());
+    EXPECT_EQ(window.statusColour(), "green");
+    EXPECT_EQ(window.windowTitle(), "Quillon - Test iPhone");
+    EXPECT_EQ(window.height(), FRWindow::kDefaultOpenedHeight);
+    ASSERT_EQ(window.devicesMenu().items().size(), 1);
+    EXPECT_EQ(window.devicesMenu().items().first().title, "Test iPhone");
+    EXPECT_TRUE(window.devicesMenu().items().first().checked);
+    EXPECT_EQ(window.devicesMenu().popupSelection(), 0);
+
+    // Disk mode lists the media area and shows its free space.
+    AppController *c = gSharedAppController.load();
+    ASSERT_EQ(c, q.controller.get());
+    window.setCurrentMode("FILE");
+    window.changeModes();
+    EXPECT_EQ(window.windowMode(), DeviceFilesWindow::Mode::Files);
+    EXPECT_EQ(c->getPathsForDir("/"), QStringList{"/Fernlow/readme.txt"});
+    const QString media = sim.device("phone") + "/media";
+    EXPECT_TRUE(q.statusBecomes(freeSpaceLine(media))) << qPrintable(window.statusText());
+
+    // Downloads and uploads run on a transfer thread while the window goes on drawing.
+    QTemporaryDir local;
+    auto onTransferThread = [&](std::function<int()> work) {
+        auto result = std::async(std::launch::async, std::move(work));
+        EXPECT_TRUE(turnEventsUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        return result.get();
+    };
+    c->resetCopyOperation();
+    EXPECT_EQ(onTransferThread([&] { return c->downloadFile("readme.txt", local.filePath("readme.txt"), false, false); }), 0);
+    EXPECT_EQ(fileBytes(local.filePath("readme.txt")), fileBytes(fixturePath("devices/usb-phone/media/Fernlow/readme.txt")));
+
+    const QByteArray upload = writeBytes(local.filePath("upload.bin"), 3 * 1048576 + 5);
+    c->resetCopyOperation();
+    EXPECT_EQ(onTransferThread([&] { return c->uploadFile(local.filePath("upload.bin"), "upload.bin"); }), 0);
+    EXPECT_EQ(fileBytes(media + "/Fernlow/upload.bin"), upload);
+    EXPECT_EQ(c->bytesTransferred(), uint64_t(upload.size()));
+
+    EXPECT_EQ(c->rename("upload.bin", "renamed.bin"), 0);
+    EXPECT_EQ(c->newFolder("/", "Box"), 0);
+    EXPECT_EQ(c->moveFile("renamed.bin", "Box/renamed.bin"), 0);
+    EXPECT_EQ(c->trashFile("readme.txt"), 0);
+
+    EXPECT_FALSE(QFileInfo::exists(media + "/Fernlow/readme.txt"));
+    EXPECT_FALSE(QFileInfo::exists(media + "/Fernlow/upload.bin"));
+    EXPECT_EQ(fileBytes(media + "/Fernlow/Box/renamed.bin"), upload);
+    window.refreshThings();
+    EXPECT_EQ(c->getPathsForDir("/"), QStringList{"/Fernlow/Box"});
+    EXPECT_EQ(c->getPathsForDir("/Box"), QStringList{"/Fernlow/Box/renamed.bin"});
+    EXPECT_EQ(window.errorSheet()->attachedSheet(), nullptr);
+    // The free space follows the writes (3 MB less than before).
+    EXPECT_TRUE(q.statusBecomes(freeSpaceLine(media))) << qPrintable(window.statusText());
+
+    // The device goes: the strip shows that no device is there.
+    ASSERT_TRUE(sim.detach("phone"));
+    ASSERT_TRUE(turnEventsUntil([&] { return !window.opened(); }));
+    EXPECT_TRUE(turnEventsUntil([&] { return window.statusText() == "No Device Connected"; }))
+        << qPrintable(window.statusText());
+    EXPECT_EQ(window.statusColour(), "red");
+    EXPECT_EQ(window.windowTitle(), "Quillon");
+    EXPECT_EQ(window.height(), FRWindow::kCollapsedHeight);
+    EXPECT_TRUE(window.devicesMenu().items().isEmpty());
+    // The remembered height is kept for the next device.
+    EXPECT_EQ(UserDefaults::standard().doubleForKey("OPENEDHEIGHT7"), double(FRWindow::kDefaultOpenedHeight));
+}
