@@ -108,6 +108,16 @@ void FRWindow::reportCantGetDirectoriesError(int code)
                 code);
 }
 
+void FRWindow::reportiTunes81Required()
+{
+    VarnekLog("FRWindow: the device software is missing");
+    reportError(tr("Error Connecting to Device"),
+                tr("Quillon requires a newer version of iTunes. Please update your software before using Quillon.\n\n"
+                   "If you already have the latest version of iTunes installed, please download and reinstall iTunes "
+                   "from the maker's web site."),
+                -28);
+}
+
 void FRWindow::reportPassCodeError(int code)
 {
     VarnekLog("FRWindow: the device is locked with a passcode (%x)", unsigned(code));

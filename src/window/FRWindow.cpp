@@ -193,11 +193,6 @@ QString FRWindow::statusText() const
     return mStatusText->text();
 }
 
-void FRWindow::reportiTunes81Required()
-{
-    VarnekLog("FRWindow: the device software is missing");
-}
-
 void FRWindow::closeEvent(QCloseEvent *event)
 {
     // Closing the main window quits: there is no dock from which to bring it back.

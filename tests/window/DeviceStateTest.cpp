@@ -2,6 +2,7 @@
 // main window (without a device controller: what the window does with a report).
 
 #include "TestHome.h"
+#include "TestWait.h"
 #include "device/AppController.h"
 #include "window/DevicesMenu.h"
 #include "window/ErrorSheet.h"
@@ -18,19 +19,6 @@
 #include <thread>
 
 namespace {
-
-bool turnEventsUntil(const std::function<bool()> &done, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 ConnectedDeviceEntry device(const QString &name, const QString &uid, int interfaceType)
 {
@@ -140,11 +128,11 @@ TEST(ErrorSheet, ShowsReportsOneAtATimeAQuarterSecondAfterTheyArrive)
         window.reportError("Second", "Another went wrong.", 0);
     });
     worker.join();
-    ASSERT_TRUE(turnEventsUntil([&] { return sheets.waitingReports() == 2 || sheets.attachedSheet(); }));
+    ASSERT_TRUE(waitUntil([&] { return sheets.waitingReports() == 2 || sheets.attachedSheet(); }));
     if (sinceReport.elapsed() < 200) {
         EXPECT_EQ(sheets.attachedSheet(), nullptr);
     }
-    ASSERT_TRUE(turnEventsUntil([&] { return sheets.attachedSheet() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return sheets.attachedSheet() != nullptr; }));
     EXPECT_GE(sinceReport.elapsed(), ErrorSheet::kDelayMs);
     QMessageBox *first = sheets.attachedSheet();
     EXPECT_EQ(first->text(), "First");
@@ -155,7 +143,7 @@ TEST(ErrorSheet, ShowsReportsOneAtATimeAQuarterSecondAfterTheyArrive)
     QElapsedTimer sinceClose;
     sinceClose.start();
     first->button(QMessageBox::Ok)->click();
-    ASSERT_TRUE(turnEventsUntil([&] { return sheets.attachedSheet() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return sheets.attachedSheet() != nullptr; }));
     EXPECT_GE(sinceClose.elapsed(), ErrorSheet::kDelayMs);
     EXPECT_EQ(sheets.attachedSheet()->text(), "Second");
     EXPECT_EQ(sheets.attachedSheet()->informativeText(), "Another went wrong.");
@@ -187,17 +175,21 @@ TEST(ErrorSheet, DeviceErrorsHaveTheirTextsAndOnlyOneContactPanelShows)
         {"passcode: no code line", [&] { window.reportPassCodeError(int(0xe8000096)); }, "Device Not Trusted",
          "Quillon can't make a connection to this device. Unlock the device, open iTunes on the Mac, and check to "
          "see if the device is displaying a message about trusting the computer."},
+        {"device software: with its own code", [&] { window.reportiTunes81Required(); }, "Error Connecting to Device",
+         "Quillon requires a newer version of iTunes. Please update your software before using Quillon.\n\nIf you "
+         "already have the latest version of iTunes installed, please download and reinstall iTunes from the maker's "
+         "web site.\n (Error: -28)"},
         {"listing: with the code", [&] { window.reportCantGetDirectoriesError(-3333); }, "Error Connecting to Device",
          "An error occurred accessing your device. Please try again or contact customer support for help.\n (Error: -3333)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         c.report();
-        ASSERT_TRUE(turnEventsUntil([&] { return sheets.attachedSheet() != nullptr; }));
+        ASSERT_TRUE(waitUntil([&] { return sheets.attachedSheet() != nullptr; }));
         EXPECT_EQ(sheets.attachedSheet()->text(), c.title);
         EXPECT_EQ(sheets.attachedSheet()->informativeText(), c.message);
         sheets.endAttachedSheet();
-        ASSERT_TRUE(turnEventsUntil([&] { return sheets.attachedSheet() == nullptr; }));
+        ASSERT_TRUE(waitUntil([&] { return sheets.attachedSheet() == nullptr; }));
     }
 
     // "Unable to Contact Device": a second one while the first is up is only logged.
@@ -209,7 +201,7 @@ TEST(ErrorSheet, DeviceErrorsHaveTheirTextsAndOnlyOneContactPanelShows)
     EXPECT_TRUE(gShowingError.load());
     panels(window).first()->button(QMessageBox::Ok)->click();
     EXPECT_FALSE(gShowingError.load());
-    ASSERT_TRUE(turnEventsUntil([&] { return panels(window).isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return panels(window).isEmpty(); }));
     window.showErrorOnMain();
     EXPECT_EQ(panels(window).size(), 1);
     gShowingError.store(false);

@@ -4,6 +4,7 @@
 // space that follows it, and the strip again once the device has gone.
 
 #include "TestHome.h"
+#include "TestWait.h"
 #include "device/AppController.h"
 #include "device/DeviceTimings.h"
 #include "platform/UserDefaults.h"
@@ -15,12 +16,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -28,18 +26,8 @@
 
 namespace {
 
-bool turnEventsUntil(const std::function<bool()> &done, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
+// Generous: sanitizer builds run the device layer several times slower.
+constexpr int kDeviceWaitMs = 20000;
 
 QByteArray fileBytes(const QString &path)
 {
@@ -96,7 +84,7 @@ public:
     {
         const QString staging = mStaging.path() + QLatin1Char('/') + name;
         QDir(staging).removeRecursively();
-        return copyFolder(fixturePath(QStringLiteral("devices/") + fixture), staging)
+        return copyTree(fixturePath(QStringLiteral("devices/") + fixture), staging)
             && QDir().rename(staging, device(name));
     }
     bool detach(const QString &name)
@@ -106,18 +94,6 @@ public:
     }
 
 private:
-    static bool copyFolder(const QString &from, const QString &to)
-    {
-        bool copied = QDir().mkpath(to);
-        QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString source = it.next();
-            const QString target = to + source.mid(from.size());
-            copied = (it.fileInfo().isDir() ? QDir().mkpath(target) : QFile::copy(source, target)) && copied;
-        }
-        return copied;
-    }
-
     QTemporaryDir mWatched;
     QTemporaryDir mStaging; // beside it, on the same file system
     QByteArray mPrevious;
@@ -154,9 +130,9 @@ struct LiveQuillon
     }
 
     // The status line redrawn now rather than at the next tick of its 5 s timer.
-    bool statusBecomes(const QString &text, int timeoutMs = 10000)
+    bool statusBecomes(const QString &text, int timeoutMs = kDeviceWaitMs)
     {
-        return turnEventsUntil([&] {
+        return waitUntil([&] {
             window->updateStatus();
             return window->statusText() == text;
         }, timeoutMs);
@@ -183,7 +159,7 @@ TEST(QuillonWindow, ShowsTheDeviceFollowsFileWorkOnTheLiveAppAndCollapsesWhenItG
     FRWindow &window = *q.window;
 
     // No device: after the start-up wait the strip says so, in red, and stays collapsed.
-    ASSERT_TRUE(turnEventsUntil([&] { return window.statusText() == "No Device Connected"; }))
+    ASSERT_TRUE(waitUntil([&] { return window.statusText() == "No Device Connected"; }, kDeviceWaitMs))
         << qPrintable(window.statusText());
     EXPECT_EQ(window.statusColour(), "red");
     EXPECT_FALSE(window.opened());
@@ -192,7 +168,7 @@ TEST(QuillonWindow, ShowsTheDeviceFollowsFileWorkOnTheLiveAppAndCollapsesWhenItG
 
     // The device comes: the window expands from the strip and shows it.
     ASSERT_TRUE(sim.attachCopyOf("usb-phone", "phone"));
-    ASSERT_TRUE(turnEventsUntil([&] { return window.opened(); }));
+    ASSERT_TRUE(waitUntil([&] { return window.opened(); }, kDeviceWaitMs));
     // Messages mode without a loaded list: name and connection only.
     EXPECT_TRUE(q.statusBecomes("Test iPhone Connected via USB")) << qPrintable(window.statusText());
     EXPECT_EQ(window.statusColour(), "green");
@@ -217,7 +193,7 @@ TEST(QuillonWindow, ShowsTheDeviceFollowsFileWorkOnTheLiveAppAndCollapsesWhenItG
     QTemporaryDir local;
     auto onTransferThread = [&](std::function<int()> work) {
         auto result = std::async(std::launch::async, std::move(work));
-        EXPECT_TRUE(turnEventsUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        EXPECT_TRUE(waitUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, kDeviceWaitMs));
         return result.get();
     };
     c->resetCopyOperation();
@@ -247,8 +223,8 @@ TEST(QuillonWindow, ShowsTheDeviceFollowsFileWorkOnTheLiveAppAndCollapsesWhenItG
 
     // The device goes: the strip shows that no device is there.
     ASSERT_TRUE(sim.detach("phone"));
-    ASSERT_TRUE(turnEventsUntil([&] { return !window.opened(); }));
-    EXPECT_TRUE(turnEventsUntil([&] { return window.statusText() == "No Device Connected"; }))
+    ASSERT_TRUE(waitUntil([&] { return !window.opened(); }, kDeviceWaitMs));
+    EXPECT_TRUE(waitUntil([&] { return window.statusText() == "No Device Connected"; }, kDeviceWaitMs))
         << qPrintable(window.statusText());
     EXPECT_EQ(window.statusColour(), "red");
     EXPECT_EQ(window.windowTitle(), "Quillon");
