@@ -31,6 +31,8 @@ int AppController::_newFolder(const QString &path)
     if (!connection)
         return kFileNoConnection;
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return kFileNoConnection;
     const AFCError result = AFCDirectoryCreate(connection, utf8(devicePath).constData());
     if (result)
         VarnekLog("AFCDirectoryCreate err: %d (%s)", result, qUtf8Printable(devicePath));
@@ -93,6 +95,8 @@ int AppController::_moveFile(const QString &path, const QString &target)
         return 0;
 
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return kFileNoConnection;
     // Both folders' sidecars are in the cache before anything changes, so the item's line
     // can follow it.
     _fetchAttributesForPath(DevicePath::parent(DevicePath::normalized(path)));
@@ -170,6 +174,8 @@ int AppController::_trashFile(const QString &path)
     if (getFileType(path, connection) == QLatin1String("S_IFDIR"))
         return trashFolder(path);
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return kFileNoConnection;
     const AFCError result = AFCRemovePath(connection, utf8(path).constData());
     if (result) {
         VarnekLog("AFCRemovePath: %d", result);
@@ -193,6 +199,8 @@ int AppController::trashFolder(const QString &path)
         return kFileOutsideStart;
     }
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return kFileNoConnection;
     AFCDirectoryRef directory = nullptr;
     const AFCError opened = AFCDirectoryOpen(connection, utf8(path).constData(), &directory);
     if (opened || !directory)

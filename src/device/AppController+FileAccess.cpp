@@ -63,6 +63,11 @@ AFCConnectionRef AppController::getNormalAfc()
     return mConn;
 }
 
+bool AppController::connectionIsOpen(AFCConnectionRef connection) const
+{
+    return connection && (connection == mConn || connection == mConn2 || connection == mAppConn);
+}
+
 QString AppController::getStartDir(AFCConnectionRef connection)
 {
     bool appConnection = false;
@@ -137,6 +142,8 @@ QString AppController::getFileAttribute(const char *key, const QString &path, AF
     if (mStopFindingSize.load() || !connection || !AFCFileInfoOpen)
         return {};
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return {};
     AFCDictionaryRef info = nullptr;
     const AFCError error = AFCFileInfoOpen(connection, utf8(path).constData(), &info);
     if (error || !info) {
@@ -225,6 +232,8 @@ uint64_t AppController::_getDirectorySize(const QString &path)
     {
         std::lock_guard lock(mLock);
         AFCDirectoryRef directory = nullptr;
+        if (!connectionIsOpen(connection))
+            return 0;
         if (AFCDirectoryOpen(connection, utf8(path).constData(), &directory) || !directory)
             return 0;
         char *name = nullptr;

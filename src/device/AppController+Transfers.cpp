@@ -152,6 +152,12 @@ void AppController::cancelOperation()
 
 int AppController::downloadFile(const QString &path, const QString &localPath, bool createStub, bool atRoot)
 {
+    // Connected before the connection is chosen: closed connections (a Wi-Fi device that came
+    // back) are opened again here, not reported as missing.
+    if (!createStub && !path.isEmpty() && !localPath.isEmpty() && !mStop.load()) {
+        if (const int error = makeConnection())
+            return error;
+    }
     const AFCConnectionRef connection = getAfc();
     const QString source = atRoot || path.isEmpty() ? path : DevicePath::join(getStartDir(connection), path);
     return _downloadFile(source, localPath, createStub, connection);
@@ -188,8 +194,11 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
 
     if (const int error = makeConnection())
         return error;
-    if (!connection)
-        return kFileNoConnection;
+    {
+        std::lock_guard lock(mLock);
+        if (!connectionIsOpen(connection))
+            return kFileNoConnection;
+    }
     mStopFindingSize.store(false);
     const QString type = getFileType(path, connection);
     if (type.isNull())
@@ -210,6 +219,8 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
     QString temporary;
     {
         std::lock_guard lock(mLock);
+        if (!connectionIsOpen(connection))
+            return kFileNoConnection;
         AFCFileRef file = 0;
         const AFCError opened = AFCFileRefOpen(connection, utf8(path).constData(), kAFCFileModeRead, &file);
         if (opened || !file) {
@@ -290,6 +301,7 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
 
 int AppController::downloadDirectory(const QString &path, const QString &localPath)
 {
+    makeConnection(); // a failure leaves no connection, which the download reports
     return downloadDirectory(path, localPath, getAfc());
 }
 
@@ -309,6 +321,8 @@ int AppController::downloadDirectory(const QString &path, const QString &localPa
     QStringList names;
     {
         std::lock_guard lock(mLock);
+        if (!connectionIsOpen(connection))
+            return kFileNoConnection;
         AFCDirectoryRef directory = nullptr;
         const AFCError opened = AFCDirectoryOpen(connection, utf8(path).constData(), &directory);
         if (opened || !directory) {
@@ -457,6 +471,10 @@ int AppController::_writeFile(const QString &localPath, const QString &path, AFC
         return kFileNoConnection;
     }
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection)) {
+        ::close(fd);
+        return kFileNoConnection;
+    }
     AFCFileRef file = 0;
     const QByteArray device = utf8(path);
     const AFCError opened = AFCFileRefOpen(connection, device.constData(), kAFCFileModeWrite, &file);
@@ -503,6 +521,8 @@ int AppController::_writeData(const QByteArray &data, const QString &path, AFCCo
     if (!connection)
         return kFileNoConnection;
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return kFileNoConnection;
     const QByteArray device = utf8(path);
     AFCFileRef file = 0;
     const AFCError opened = AFCFileRefOpen(connection, device.constData(), kAFCFileModeWrite, &file);
@@ -553,6 +573,8 @@ QByteArray AppController::getDataFromFile(const QString &path, uint64_t offset, 
     if (!connection)
         return data;
     std::lock_guard lock(mLock);
+    if (!connectionIsOpen(connection))
+        return data;
     mStopFindingSize.store(false);
     bool ok = false;
     const uint64_t size = getFileAttribute("st_size", path, connection).toULongLong(&ok);

@@ -282,6 +282,10 @@ public:
     // Connections and folders.
     AFCConnectionRef getAfc();
     AFCConnectionRef getNormalAfc();
+    // Whether `connection` is one of the open connections. A handle chosen before mLock was
+    // taken may have been closed meanwhile (a switch, a detach, a Wi-Fi absence); the
+    // framework must never see it again. The caller holds mLock.
+    bool connectionIsOpen(AFCConnectionRef connection) const;
     bool afc2Mode();
     QString getStartDir(AFCConnectionRef connection);
     QString getStartDir();

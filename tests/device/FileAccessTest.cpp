@@ -311,3 +311,52 @@ TEST(FileAccess, ExecutablesInDownloadedBundlesAreMadeExecutableWithoutAShell)
     if (LocalFileMetadata::setBundleMarker(rig.local()))
         EXPECT_TRUE(LocalFileMetadata::hasBundleMarker(bundle));
 }
+
+TEST(FileAccess, ClosedConnectionsAreNeverUsedAndTheNextTransferConnectsAfresh)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    QDir().mkpath(rig.local(QStringLiteral("down")));
+
+    // A Wi-Fi device that came back has had its connections closed; the next download
+    // connects again rather than failing for want of a connection.
+    c.deviceStatusVacation(false);
+    ASSERT_EQ(c.getNormalAfc(), nullptr);
+    c.resetCopyOperation();
+    EXPECT_EQ(c.downloadFile(QStringLiteral("readme.txt"), rig.local(QStringLiteral("down/readme.txt")), false, false), 0);
+    EXPECT_EQ(readLocal(rig.local(QStringLiteral("down/readme.txt"))), QByteArray("Quillon keeps its files here.\n"));
+    c.deviceStatusVacation(false);
+    EXPECT_EQ(c.downloadFile(QStringLiteral("docs"), rig.local(QStringLiteral("down/docs")), false, false), 0);
+    EXPECT_EQ(localTree(rig.local(QStringLiteral("down/docs"))), (QStringList{"a.txt", "sub/b.txt"}));
+
+    // A transfer thread chose its connection, then the connections were closed and opened
+    // again (the device went away and came back) before it took the device lock: the old
+    // handle is refused, whatever the framework would make of it.
+    const AFCConnectionRef stale = c.getAfc();
+    ASSERT_NE(stale, nullptr);
+    c.deviceStatusVacation(false);
+    ASSERT_EQ(c.makeConnection(), 0);
+    writePattern(rig.local(QStringLiteral("up.bin")), 100);
+    struct Case
+    {
+        const char *title;
+        std::function<int()> operation;
+    };
+    const Case cases[] = {
+        {"file download", [&] { return c._downloadFile(QStringLiteral("/Fernlow/readme.txt"), rig.local(QStringLiteral("down/r2.txt")), false, stale); }},
+        {"folder download", [&] { return c.downloadDirectory(QStringLiteral("/Fernlow/docs"), rig.local(QStringLiteral("down/d2")), stale); }},
+        {"file upload", [&] { return c._writeFile(rig.local(QStringLiteral("up.bin")), QStringLiteral("/Fernlow/up.bin"), stale, false); }},
+        {"data upload", [&] { return c._writeData("x", QStringLiteral("/Fernlow/up.txt"), stale); }},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.title);
+        c.resetCopyOperation();
+        EXPECT_EQ(test.operation(), AppController::kFileNoConnection);
+    }
+    EXPECT_TRUE(c.getFileAttribute("st_size", QStringLiteral("/Fernlow/readme.txt"), stale).isNull());
+    EXPECT_TRUE(c.getDataFromFile(QStringLiteral("/Fernlow/readme.txt"), 0, 10, {}, stale).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(rig.local(QStringLiteral("down/r2.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/up.bin"))));
+    EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/up.txt"))));
+}
