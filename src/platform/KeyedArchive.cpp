@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +15,13 @@ namespace {
 // Object graphs of real archives nest a few dozen levels; a chain deeper than this is an
 // attack or damage, and following it would exhaust the stack.
 constexpr int kMaxDepth = 256;
+// A decoded object shared from many places costs nothing here, but every caller that walks
+// the result visits it once per reference: arrays that each hold the next one twice would
+// expand a few hundred bytes into billions of values. The references followed while
+// decoding, shared ones counted once per reference, stay within this floor or a small
+// multiple of the object count, which real archives never come near.
+constexpr quint64 kMinExpansionLimit = 1 << 20;
+constexpr quint64 kExpansionPerObject = 16;
 
 const QString kNull = QStringLiteral("$null");
 const QString kClassKey = QStringLiteral("$class");
@@ -51,7 +59,11 @@ class Decoder
 {
 public:
     explicit Decoder(const QVariantList &objects)
-        : mObjects(objects), mDone(size_t(objects.size())), mOnPath(size_t(objects.size()), false)
+        : mObjects(objects)
+        , mDone(size_t(objects.size()))
+        , mWeight(size_t(objects.size()), 0)
+        , mOnPath(size_t(objects.size()), false)
+        , mExpansionLimit(std::max<quint64>(kMinExpansionLimit, kExpansionPerObject * quint64(objects.size())))
     {}
 
     QString error;
@@ -61,17 +73,24 @@ public:
         const quint64 index = uidValue.value<PlistUid>().value;
         if (index >= quint64(mObjects.size()))
             return fail(QStringLiteral("reference %1 past the %2 objects").arg(index).arg(mObjects.size()));
-        if (mDone[index])
+        if (mDone[index]) {
+            mExpanded += mWeight[index];
+            if (mExpanded > mExpansionLimit)
+                return fail(QStringLiteral("shared objects expand too far"));
             return mDone[index];
+        }
         if (mOnPath[index])
             return fail(QStringLiteral("reference cycle through object %1").arg(index));
         if (depth > kMaxDepth)
             return fail(QStringLiteral("object graph nested too deeply"));
+        const quint64 before = mExpanded++;
         mOnPath[index] = true;
         auto value = decodeObject(mObjects.at(qsizetype(index)), depth);
         mOnPath[index] = false;
-        if (value)
+        if (value) {
             mDone[index] = value;
+            mWeight[index] = mExpanded - before;
+        }
         return value;
     }
 
@@ -80,7 +99,10 @@ private:
     // Shared objects are decoded once, so a graph that refers to one object from many places
     // costs no more than its size.
     std::vector<std::optional<QVariant>> mDone;
+    std::vector<quint64> mWeight; // references followed to decode each object
     std::vector<bool> mOnPath;
+    const quint64 mExpansionLimit;
+    quint64 mExpanded = 0;
 
     std::nullopt_t fail(const QString &text)
     {

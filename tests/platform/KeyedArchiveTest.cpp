@@ -151,21 +151,32 @@ TEST(KeyedArchive, DecodesHandWrittenFixture)
 
 TEST(KeyedArchive, SharedObjectsDecodeOnce)
 {
-    // Forty levels, each referring to the next twice: 2^40 paths, 40 objects.
-    QVariantList objects{"$null"};
-    const int levels = 40;
-    for (int i = 0; i < levels; ++i) {
-        const quint64 next = quint64(i + 2);
-        objects.append(QVariantMap{{"$class", uid(quint64(levels + 2))},
-                                   {"NS.objects", QVariantList{uid(next), uid(next)}}});
-    }
-    objects.append(qint64(7));
-    objects.append(classDict("NSArray"));
+    // `levels` arrays, each referring to the next twice: 2^levels paths, `levels` objects.
+    auto doubling = [](int levels) {
+        QVariantList objects{"$null"};
+        for (int i = 0; i < levels; ++i) {
+            const quint64 next = quint64(i + 2);
+            objects.append(QVariantMap{{"$class", uid(quint64(levels + 2))},
+                                       {"NS.objects", QVariantList{uid(next), uid(next)}}});
+        }
+        objects.append(qint64(7));
+        objects.append(classDict("NSArray"));
+        return archive(objects);
+    };
     QElapsedTimer timer;
     timer.start();
     QString error;
-    const auto value = KeyedArchive::decode(archive(objects), &error);
+    // Ten levels: a thousand paths to the shared leaf, decoded once and shared.
+    const auto value = KeyedArchive::decode(doubling(10), &error);
     ASSERT_TRUE(value) << error.toStdString();
+    QVariant leaf = *value;
+    for (int i = 0; i < 10; ++i)
+        leaf = leaf.toList().value(1);
+    EXPECT_EQ(leaf, QVariant(qint64(7)));
+    // Forty levels would hand every caller that walks the result 2^40 values: refused, and
+    // quickly.
+    EXPECT_FALSE(KeyedArchive::decode(doubling(40), &error));
+    EXPECT_TRUE(error.contains("expand")) << error.toStdString();
     EXPECT_LT(timer.elapsed(), 5000);
 }
 

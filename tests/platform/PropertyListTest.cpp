@@ -212,6 +212,15 @@ TEST(PropertyList, RefusesMalformedInput)
         deepBinary += trailer;
     }
 
+    // Thirty arrays, each holding the next one twice: 2^30 copies once libplist expands them.
+    auto doublingArrays = [](int levels) {
+        QList<QByteArray> objects;
+        for (int i = 0; i < levels; ++i)
+            objects.append(QByteArray("\xA2", 1) + char(i + 1) + char(i + 1));
+        objects.append(QByteArray("\x10\x01", 2));
+        return binaryPlist(objects);
+    };
+
     const QByteArray good = PropertyList::toData(everyKind(), Format::Binary);
     const struct {
         const char *name;
@@ -238,6 +247,7 @@ TEST(PropertyList, RefusesMalformedInput)
         {"array count longer than the file", binaryPlist({QByteArray("\xAF\x12\x7F\xFF\xFF\xFF", 6)})},
         {"reference size zero", binaryPlist({QByteArray("\x10\x01", 2)}, 0, 0)},
         {"unknown marker", binaryPlist({QByteArray("\x70\x00", 2)})},
+        {"shared arrays expanding exponentially", doublingArrays(30)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -248,6 +258,10 @@ TEST(PropertyList, RefusesMalformedInput)
     // The deep binary list is refused for its depth, not its shape: a shallow one of the same
     // construction reads.
     EXPECT_TRUE(PropertyList::fromData(binaryPlist({QByteArray("\xA1\x01", 2), QByteArray("\x10\x01", 2)})));
+    // Sharing itself is fine: a few levels of the doubling arrays read, every copy in place.
+    const auto shared = PropertyList::fromData(doublingArrays(3));
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(shared->toList().at(1).toList().at(1).toList(), (QVariantList{qint64(1), qint64(1)}));
 }
 
 TEST(PropertyList, SurvivesEveryTruncationAndByteFlip)
