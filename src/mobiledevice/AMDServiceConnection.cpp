@@ -97,21 +97,8 @@ AMDServiceConnectionOpaque *enterService(AMDServiceConnectionRef ref, const char
     return ref;
 }
 
-std::string readWholeFile(const std::string &path, bool &ok)
-{
-    std::string bytes;
-    ok = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return bytes;
-    char chunk[65536];
-    ssize_t n = 0;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
-        bytes.append(chunk, static_cast<size_t>(n));
-    ::close(fd);
-    ok = n == 0;
-    return bytes;
-}
+// An app icon is a small picture; anything larger is not one.
+constexpr size_t kMaxIconSize = 16u * 1024 * 1024;
 
 // The springboard service's answer to one request.
 plist_t springBoardReply(SimDevice *device, plist_t request)
@@ -125,9 +112,8 @@ plist_t springBoardReply(SimDevice *device, plist_t request)
     const std::string bundleId = plistString(request, "bundleId");
     if (bundleId.empty() || bundleId.find('/') != std::string::npos || bundleId == "." || bundleId == "..")
         return reply;
-    bool ok = false;
-    const std::string png = readWholeFile(device->path("apps") + "/" + bundleId + "/icon.png", ok);
-    if (ok)
+    std::string png;
+    if (readRegularFile(device->path("apps") + "/" + bundleId + "/icon.png", kMaxIconSize, png))
         plist_dict_set_item(reply, "pngData", plist_new_data(png.data(), png.size()));
     return reply;
 }

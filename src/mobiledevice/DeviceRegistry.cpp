@@ -3,6 +3,7 @@
 #include "CallbackQueue.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <dirent.h>
 #include <poll.h>
@@ -159,7 +160,9 @@ void DeviceRegistry::holdAwake(SimDevice *device, double seconds)
     {
         std::lock_guard lock(mMutex);
         FolderState &state = mFolders[device->folder()];
-        const auto until = Clock::now() + std::chrono::microseconds(static_cast<long long>(seconds * 1e6));
+        // The caller's seconds become microseconds on a 64-bit clock: keep them to a day.
+        const double held = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 86400.0) : 0.0;
+        const auto until = Clock::now() + std::chrono::microseconds(static_cast<long long>(held * 1e6));
         state.assertionUntil = std::max(state.assertionUntil, until);
     }
     rescanSoon();

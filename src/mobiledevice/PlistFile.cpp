@@ -1,5 +1,9 @@
 #include "PlistFile.h"
 
+#include "platform/BinaryPlistBounds.h"
+
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -9,29 +13,62 @@
 
 namespace mobiledevice {
 
-PlistPtr readPlistFile(const std::string &path)
+namespace {
+
+// Settings, identities and fault requests: small files, never payloads.
+constexpr size_t kMaxPlistFileSize = 64u * 1024 * 1024;
+// Real property lists nest a few dozen levels.
+constexpr int kMaxPlistDepth = 512;
+
+} // namespace
+
+bool readRegularFile(const std::string &path, size_t limit, std::string &bytes)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    bytes.clear();
+    // Non-blocking: a pipe planted where a file belongs must not hang the reader on open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return nullptr;
-    std::vector<char> bytes;
-    char chunk[16384];
-    for (;;) {
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+    char chunk[65536];
+    while (ok) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n <= 0)
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
             break;
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (bytes.size() > 64u * 1024 * 1024) // a settings file, not a payload
+        }
+        // The file may grow while it is read.
+        if (bytes.size() + static_cast<size_t>(n) > limit) {
+            ok = false;
             break;
+        }
+        bytes.append(chunk, static_cast<size_t>(n));
     }
     ::close(fd);
-    if (bytes.empty())
+    if (!ok)
+        bytes.clear();
+    return ok;
+}
+
+PlistPtr readPlistFile(const std::string &path)
+{
+    std::string bytes;
+    if (!readRegularFile(path, kMaxPlistFileSize, bytes) || bytes.empty())
         return nullptr;
     plist_t node = nullptr;
-    if (bytes.size() >= 8 && std::string(bytes.data(), 8) == "bplist00")
+    if (bytes.size() >= 8 && bytes.compare(0, 8, "bplist00") == 0) {
+        // libplist recurses once per nesting level and copies shared objects: a hostile
+        // file could exhaust the stack or the memory without this check first.
+        if (!BinaryPlistBounds::isSound(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
+                                        kMaxPlistDepth, nullptr))
+            return nullptr;
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
-    else
+    } else {
         plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
+    }
     return PlistPtr(node);
 }
 
@@ -101,6 +138,9 @@ long long plistInteger(plist_t dict, const char *key, long long fallback)
     if (plist_get_node_type(node) == PLIST_REAL) {
         double value = 0;
         plist_get_real_val(node, &value);
+        // Converting a real outside the integer range is undefined: such a value is no count.
+        if (!std::isfinite(value) || value <= -0x1p63 || value >= 0x1p63)
+            return fallback;
         return static_cast<long long>(value);
     }
     return fallback;

@@ -22,8 +22,12 @@ struct PlistDeleter
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 using SharedPlist = std::shared_ptr<void>; // a plist_t freed with plist_free
 
-// Reads an XML or binary property list; null when missing or unreadable.
+// Reads an XML or binary property list; null when missing, not a regular file, larger than
+// a settings file can be, or malformed (binary lists are bounds-checked before libplist).
 PlistPtr readPlistFile(const std::string &path);
+// The whole of a regular file of at most `limit` bytes; false (and nothing) for anything
+// else, including a pipe or device, which are never opened for blocking reads.
+bool readRegularFile(const std::string &path, size_t limit, std::string &bytes);
 // Writes `node` as an XML property list atomically (temporary file, then rename).
 bool writePlistFile(const std::string &path, plist_t node);
 

@@ -1,8 +1,15 @@
 #include "SimDevice.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace mobiledevice {
+
+namespace {
+
+constexpr double kMaxSleepAfterSeconds = 365.0 * 24 * 3600;
+
+} // namespace
 
 SimDevice::SimDevice(std::string folder, std::string folderName)
     : mFolder(std::move(folder))
@@ -59,7 +66,12 @@ uint64_t SimDevice::totalBytes(bool wholeFilesystem)
 double SimDevice::sleepAfterSeconds()
 {
     SharedPlist root = settings();
-    return plistReal(root.get(), "SleepAfterSeconds", 0);
+    const double seconds = plistReal(root.get(), "SleepAfterSeconds", 0);
+    // Turned into microseconds on a 64-bit clock: anything not finite or beyond a year
+    // would overflow it, and means "never" for a test device anyway.
+    if (!std::isfinite(seconds) || seconds <= 0 || seconds > kMaxSleepAfterSeconds)
+        return 0;
+    return seconds;
 }
 
 plist_t SimDevice::copyValue(const char *domain, const char *key)

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +49,44 @@ std::vector<std::string> dictKeys(plist_t dict)
     std::free(it);
     std::sort(keys.begin(), keys.end());
     return keys;
+}
+
+// A binary property list of the given objects, with 4-byte offsets and references.
+QByteArray binaryPlist(const std::vector<QByteArray> &objects)
+{
+    auto bigEndian = [](quint64 value, int width) {
+        QByteArray bytes;
+        for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+            bytes += char((value >> shift) & 0xFF);
+        return bytes;
+    };
+    QByteArray out("bplist00");
+    std::vector<quint64> offsets;
+    for (const QByteArray &object : objects) {
+        offsets.push_back(quint64(out.size()));
+        out += object;
+    }
+    const quint64 table = quint64(out.size());
+    for (quint64 offset : offsets)
+        out += bigEndian(offset, 4);
+    out += QByteArray(6, '\0') + char(4) + char(4) + bigEndian(objects.size(), 8) + bigEndian(0, 8)
+           + bigEndian(table, 8);
+    return out;
+}
+
+// `count` arrays, each holding the next one `fanOut` times, then an integer.
+QByteArray nestedArrays(int count, int fanOut)
+{
+    std::vector<QByteArray> objects;
+    for (int i = 0; i < count; ++i) {
+        QByteArray array(1, char(0xA0 | fanOut));
+        for (int k = 0; k < fanOut; ++k)
+            for (int shift = 24; shift >= 0; shift -= 8)
+                array += char(((i + 1) >> shift) & 0xFF);
+        objects.push_back(array);
+    }
+    objects.push_back(QByteArray("\x10\x01", 2));
+    return binaryPlist(objects);
 }
 
 } // namespace
@@ -418,8 +457,10 @@ TEST_F(MobileDeviceDevice, WiFiDeviceGoesAwayAndComesBack)
 TEST_F(MobileDeviceDevice, WiFiDeviceSleepsAndWakesUp)
 {
     DeviceEvents events;
+    // Long enough that a loaded machine still makes the power assertion below before the
+    // woken device falls asleep again.
     sim.attach(QStringLiteral("wifi-pad"), QStringLiteral("pad"), [](plist_t settings) {
-        setReal(settings, "SleepAfterSeconds", 0.3);
+        setReal(settings, "SleepAfterSeconds", 1.0);
     });
     AMDeviceRef device = events.nextAttach();
     ASSERT_NE(device, nullptr);
@@ -439,4 +480,59 @@ TEST_F(MobileDeviceDevice, WiFiDeviceSleepsAndWakesUp)
     EXPECT_TRUE(events.quietFor(800)) << "the assertion holds it awake";
     EXPECT_TRUE(events.waitForDetach(awake, 3000)) << "and it sleeps when the assertion ends";
     plist_free(token);
+}
+
+// The device folder's files are read as untrusted input: a property list nested past any
+// real one or expanding through shared objects, a pipe where an icon belongs, and numbers
+// outside every range are refused or read as absent, never a crash, a hang or a huge value.
+TEST_F(MobileDeviceDevice, DamagedDeviceFilesAreRefused)
+{
+    DeviceEvents events;
+    sim.attach(QStringLiteral("usb-phone"), QStringLiteral("phone"), [](plist_t settings) {
+        setReal(settings, "TotalBytes", 1e300);
+    });
+    const QString phone = QStringLiteral("phone");
+    sim.writeFile(phone, QStringLiteral("apps/com.example.deep/app.plist"), nestedArrays(100000, 1));
+    sim.writeFile(phone, QStringLiteral("apps/com.example.shared/app.plist"), nestedArrays(20, 2));
+    const QString icon = sim.folder(phone) + QStringLiteral("/apps/com.example.game/icon.png");
+    ::unlink(qPrintable(icon));
+    ASSERT_EQ(::mkfifo(qPrintable(icon), 0600), 0);
+    AMDeviceRef device = events.nextAttach();
+    ASSERT_NE(device, nullptr);
+    startSession(device);
+
+    plist_t apps = nullptr;
+    ASSERT_EQ(AMDeviceLookupApplications(device, nullptr, &apps), kAMDSuccess);
+    EXPECT_EQ(dictKeys(apps), (std::vector<std::string>{"com.apple.mobilesafari", "com.example.game", "com.example.notes"}));
+    plist_free(apps);
+    AMDServiceConnectionRef service = nullptr;
+    EXPECT_EQ(AMDeviceStartHouseArrestService(device, "com.example.deep", nullptr, &service), kAMDApplicationNotFoundError);
+
+    ASSERT_EQ(AMDeviceStartService(device, kAMDSpringBoardService, &service), kAMDSuccess);
+    plist_t request = plist_new_dict();
+    plist_dict_set_item(request, "command", plist_new_string("getIconPNGData"));
+    plist_dict_set_item(request, "bundleId", plist_new_string("com.example.game"));
+    ASSERT_EQ(AMDeviceSendMessage(service, request), kAMDSuccess);
+    plist_free(request);
+    plist_t reply = nullptr;
+    ASSERT_EQ(AMDeviceReceiveMessage(service, &reply), kAMDSuccess);
+    EXPECT_EQ(plist_dict_get_item(reply, "pngData"), nullptr) << "a pipe is no icon";
+    plist_free(reply);
+    EXPECT_EQ(AMDServiceConnectionInvalidate(service), kAMDSuccess);
+
+    AFCConnectionRef files = openFiles(device);
+    EXPECT_EQ(deviceInfo(files, "FSTotalBytes"), "16000000000") << "an impossible size reads as none";
+    AFCConnectionClose(files);
+
+    // A whole device file that cannot be read: the device is there, with its defaults.
+    sim.writeFile(phone, QStringLiteral("device.plist"), nestedArrays(100000, 1));
+    EXPECT_EQ(AMDeviceGetInterfaceType(device), static_cast<uint32_t>(kAMDInterfaceUSB));
+    EXPECT_EQ(stringValue(device, nullptr, "UniqueDeviceID"), "phone");
+
+    // A sleep time no clock can hold means no sleep, not an instant one.
+    sim.attach(QStringLiteral("wifi-pad"), QStringLiteral("pad"), [](plist_t settings) {
+        setReal(settings, "SleepAfterSeconds", 1e300);
+    });
+    ASSERT_NE(events.nextAttach(), nullptr);
+    EXPECT_TRUE(events.quietFor(300));
 }
