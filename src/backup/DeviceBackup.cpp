@@ -141,8 +141,16 @@ void DeviceBackup::unlockWithRememberedCredentials()
     // unavailable keychain says nothing about the stored items.
     if (passwordStatus != Keychain::Status::Success || password.isNull())
         return;
-    if (mKeybag->descriptionWithData(password, key) != Keybag::kUnlocked) {
-        BackupKeychain::deletePasswordForAccount(account);
+    int status = mKeybag->descriptionWithData(password, key);
+    // The remembered key belongs to the keybag it was derived from: a later backup of the
+    // device may carry a new salt under the same password, so the password itself decides.
+    if (status == Keybag::kWrongPassword && !key.isEmpty())
+        status = mKeybag->descriptionWithData(password);
+    if (status != Keybag::kUnlocked) {
+        // Only a password the keybag refused is stale; a keybag that cannot derive at all
+        // (damaged parameters) says nothing about it.
+        if (status == Keybag::kWrongPassword)
+            BackupKeychain::deletePasswordForAccount(account);
         return;
     }
     const QByteArray derived = mKeybag->decoded();

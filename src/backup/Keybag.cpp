@@ -18,6 +18,9 @@ const QByteArray kDPIC = QByteArrayLiteral("DPIC");
 
 // Class keys wrapped with the password key carry this bit in "WRAP".
 constexpr quint32 kWrapPasscode = 2;
+// Devices ask for ten million rounds at most; a keybag asking for hundreds of times more
+// would keep a thread busy for an hour, so counts beyond this are refused as malformed.
+constexpr quint32 kMaxDerivationRounds = 100'000'000;
 
 bool isTagByte(char c)
 {
@@ -140,10 +143,14 @@ int Keybag::descriptionWithData(const QString &password, const QByteArray &deriv
         const std::optional<quint32> iterations = dataRangeToBigEndian(mAttrs.value(kITER));
         if (salt.isEmpty() || secret.isEmpty() || !iterations)
             return kMissingParameters;
+        if (*iterations > kMaxDerivationRounds)
+            return BackupCrypto::kDeriveBadParameter;
         if (mAttrs.contains(kDPSL)) {
             const std::optional<quint32> rounds = dataRangeToBigEndian(mAttrs.value(kDPIC));
             if (!rounds)
                 return kMissingParameters;
+            if (*rounds > kMaxDerivationRounds)
+                return BackupCrypto::kDeriveBadParameter;
             QByteArray first;
             const int status =
                 BackupCrypto::pbkdf2HmacSha256(secret, mAttrs.value(kDPSL), *rounds, 32, &first);

@@ -29,7 +29,8 @@
 class Keybag
 {
 public:
-    // Results of descriptionWithData(); the derivation's own negative codes also pass through.
+    // Results of descriptionWithData(); the derivation's own negative codes also pass through
+    // (BackupCrypto::kDeriveBadParameter also for a round count beyond any device's).
     enum Status : int {
         kUnlocked = 0,
         kNoCredentials = -1,           // neither password nor key (or no decryption here)

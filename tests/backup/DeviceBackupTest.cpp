@@ -214,6 +214,15 @@ TEST_F(DeviceBackupTest, RemembersAndForgetsCredentials)
     EXPECT_TRUE(DeviceBackup::initWithPath(path)->hasUnlockedKeybag());
     EXPECT_EQ(BackupCredentials::lookup("enc").password, "hunter2");
 
+    // A remembered key from an earlier keybag (the salt changed, the password did not) does
+    // not make the right password stale: it unlocks, and the key is brought up to date.
+    BackupCredentials::clear();
+    BackupKeychain::rememberPassword("hunter2", QByteArray(32, 'o'), account);
+    DeviceBackupPtr rederived = DeviceBackup::initWithPath(path);
+    EXPECT_TRUE(rederived->hasUnlockedKeybag());
+    EXPECT_EQ(BackupKeychain::getOurBackupPassword(false, account), "hunter2");
+    EXPECT_EQ(BackupKeychain::getOurBackupKey(false, account), rederived->keybag()->decoded());
+
     // A wrong remembered password (and key) is removed from memory and keychain.
     BackupCredentials::clear();
     BackupKeychain::rememberPassword("wrong", QByteArray(32, 'x'), account);

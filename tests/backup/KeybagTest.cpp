@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QtEndian>
@@ -90,6 +91,19 @@ TEST_F(KeybagTest, UnlockStatusCodes)
     auto shortIter = Keybag::initWithData(header + BackupGen::tlv("SALT", "salty") + BackupGen::tlv("ITER", "ab") + cls);
     ASSERT_TRUE(shortIter);
     EXPECT_EQ(shortIter->descriptionWithData(QStringLiteral("x")), Keybag::kMissingParameters);
+    // Round counts no device uses would keep the unlock busy for an hour: refused at once.
+    QElapsedTimer timer;
+    timer.start();
+    auto hugeIter = Keybag::initWithData(header + BackupGen::tlv("SALT", "salty")
+                                         + BackupGen::tlv("ITER", BackupGen::be32(0x7FFFFFFF)) + cls);
+    ASSERT_TRUE(hugeIter);
+    EXPECT_EQ(hugeIter->descriptionWithData(QStringLiteral("x")), BackupCrypto::kDeriveBadParameter);
+    auto hugeDpic = Keybag::initWithData(header + BackupGen::tlv("SALT", "salty") + BackupGen::tlv("ITER", BackupGen::be32(5))
+                                         + BackupGen::tlv("DPSL", "dpsl") + BackupGen::tlv("DPIC", BackupGen::be32(0x7FFFFFFF))
+                                         + cls);
+    ASSERT_TRUE(hugeDpic);
+    EXPECT_EQ(hugeDpic->descriptionWithData(QStringLiteral("x")), BackupCrypto::kDeriveBadParameter);
+    EXPECT_LT(timer.elapsed(), 5000);
 }
 
 // A wrong password tried on an unlocked keybag must not replace the good password or the
