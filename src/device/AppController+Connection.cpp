@@ -76,9 +76,16 @@ void AppController::doSetupDeviceOnThread()
         });
         return;
     }
-    mStatus.store(kStatusNone);
     const bool wifi = interfaceType() == kInterfaceWiFi;
-    onMain([this, device] { finishHandlingDisconnect(device); });
+    // The status is cleared on the main thread, and only while no switch or detach has
+    // started since: cleared here, it could land after the next device's status and leave
+    // that device unconnected.
+    onMain([this, device, instance] {
+        if (instance != deviceInstance())
+            return;
+        mStatus.store(kStatusNone);
+        finishHandlingDisconnect(device);
+    });
     if (isPasscodeError(error)) {
         onMain([this, error] {
             if (mWindow)
