@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 TEST(VUCommonSchema, LogWithTwoTokensConvertsToOneLogPerToken)
 {
     auto source = makeLogWithProperties();
@@ -110,7 +112,8 @@ TEST(VUCommonSchema, ConversionHelpers)
     struct Offset { qint64 minutes; const char *text; };
     for (const Offset &o : {Offset{120, "+02:00"}, Offset{-300, "-05:00"}, Offset{330, "+05:30"},
                             Offset{-570, "-09:30"}, Offset{0, "+00:00"}, Offset{-30, "-00:30"}, Offset{-1, "-00:01"},
-                            Offset{-59, "-00:59"}})
+                            Offset{-59, "-00:59"},
+                            Offset{std::numeric_limits<qint64>::min(), "-153722867280912930:08"}})
         EXPECT_EQ(VUAbstractLog::convertTimeZoneOffsetToISO8601(o.minutes), o.text) << o.minutes;
 
     EXPECT_EQ(VUAbstractLog::combineOsVersion("10.15.7", "19H2"), "Version 10.15.7 (Build 19H2)");

@@ -113,8 +113,10 @@ std::optional<QString> VUAbstractLog::combineSDKLibVer(const std::optional<QStri
 QString VUAbstractLog::convertTimeZoneOffsetToISO8601(qint64 minutes)
 {
     // The sign is taken apart from the hours, so -30 stays "-00:30".
+    // The offset may come from a stored log: negate in unsigned arithmetic so that even the
+    // smallest 64-bit value has a magnitude.
     const char sign = minutes < 0 ? '-' : '+';
-    const qint64 magnitude = minutes < 0 ? -minutes : minutes;
-    return QString::asprintf("%c%02lld:%02lld", sign, static_cast<long long>(magnitude / 60),
-                             static_cast<long long>(magnitude % 60));
+    const quint64 magnitude = minutes < 0 ? 0 - quint64(minutes) : quint64(minutes);
+    return QString::asprintf("%c%02llu:%02llu", sign, static_cast<unsigned long long>(magnitude / 60),
+                             static_cast<unsigned long long>(magnitude % 60));
 }
