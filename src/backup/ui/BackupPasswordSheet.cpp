@@ -20,7 +20,10 @@ BackupPasswordSheet::BackupPasswordSheet(QWidget *mainWindow, BackupPasswordRece
 
 BackupPasswordSheet::~BackupPasswordSheet()
 {
-    delete mSheet;
+    if (mSheet) {
+        disconnect(mSheet, nullptr, this, nullptr);
+        delete mSheet;
+    }
 }
 
 bool BackupPasswordSheet::promptingForPassword() const
@@ -92,6 +95,32 @@ void BackupPasswordSheet::buildSheet()
     connect(mPasswordOK, &QPushButton::clicked, this, &BackupPasswordSheet::passwordOkButton);
     connect(mPasswordCancel, &QPushButton::clicked, this, &BackupPasswordSheet::passwordCancelButton);
     connect(mSheet, &QDialog::finished, this, &BackupPasswordSheet::passwordSheetDidEnd);
+    connect(mSheet, &QObject::destroyed, this, &BackupPasswordSheet::sheetDestroyed);
+}
+
+// The window that held the sheet was closed and took the dialog with it, without the dialog
+// finishing: its controls are gone, and a session waiting on the main window's sheet gets
+// the cancel answer.
+void BackupPasswordSheet::sheetDestroyed()
+{
+    mPasswordTopText = nullptr;
+    mPasswordBottomText = nullptr;
+    mPasswordFieldLabel = nullptr;
+    mPasswordField = nullptr;
+    mPasswordKeychainCheckbox = nullptr;
+    mPasswordOK = nullptr;
+    mPasswordCancel = nullptr;
+    if (!mSheetUp)
+        return;
+    mSheetUp = false;
+    const bool forMain = mContextWindow == mMainWindow;
+    BackupPasswordReceiver *receiver = mContextReceiver;
+    mContextReceiver = nullptr;
+    mContextWindow = nullptr;
+    if (forMain && receiver)
+        receiver->setBackupPassword(QString::fromLatin1(kFailedToGetAPassword), false);
+    if (forMain)
+        mWaitingForSheet = false;
 }
 
 void BackupPasswordSheet::showSheet(const QString &deviceID, QWidget *window, BackupPasswordReceiver *receiver,

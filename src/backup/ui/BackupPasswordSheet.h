@@ -15,6 +15,7 @@
 
 #include "backup/BackupPasswordPrompt.h"
 
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -22,7 +23,6 @@
 #include <atomic>
 
 class QCheckBox;
-class QDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -60,6 +60,7 @@ private:
     void showSheet(const QString &deviceID, QWidget *window, BackupPasswordReceiver *receiver,
                    const QString &prefill);
     void passwordSheetDidEnd(int returnCode);
+    void sheetDestroyed();
 
     QPointer<QWidget> mMainWindow;
     BackupPasswordReceiver *mDeviceController = nullptr;
@@ -71,7 +72,9 @@ private:
     QString mContextTarget;
     bool mSheetUp = false;
 
-    QDialog *mSheet = nullptr;
+    // The dialog lives on whichever window shows it and goes when that window goes; it is
+    // made again on the next request.
+    QPointer<QDialog> mSheet;
     QLabel *mPasswordTopText = nullptr;
     QLabel *mPasswordBottomText = nullptr;
     QLabel *mPasswordFieldLabel = nullptr;

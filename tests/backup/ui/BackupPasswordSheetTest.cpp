@@ -182,3 +182,38 @@ TEST_F(BackupPasswordSheetTest, UnlocksListedBackupThroughSheet)
 }
 
 } // namespace
+
+// Closing an archive window takes the sheet shown on it along: the next request, on any
+// window, gets a working sheet of its own instead of a dangling one or a "sheet already up".
+TEST_F(BackupPasswordSheetTest, ClosingTheSheetsWindowLeavesTheSheetUsable)
+{
+    BackupPasswordSheet sheet(&mMainWindow, &mDeviceController);
+    RecordingReceiver archiveReceiver;
+    auto *archive = new QWidget;
+    archive->show();
+    sheet.requestBackupPassword("abcdef", archive, &archiveReceiver, QStringLiteral("x"));
+    ASSERT_TRUE(sheet.passwordSheet() && sheet.passwordSheet()->isVisible());
+    delete archive;
+    EXPECT_EQ(sheet.passwordSheet(), nullptr);
+    EXPECT_TRUE(archiveReceiver.answers.isEmpty()) << "nothing for a window that went away";
+
+    sheet.requestBackupPassword("00008030-001A2B3C4D5E6F70");
+    QApplication::processEvents();
+    EXPECT_TRUE(mDeviceController.answers.isEmpty()) << "not refused as already up";
+    ASSERT_TRUE(sheet.passwordSheet() && sheet.passwordSheet()->isVisible());
+    EXPECT_EQ(sheet.passwordSheet()->parentWidget(), &mMainWindow);
+    sheet.passwordField()->setText("typed");
+    sheet.passwordOK()->click();
+    QApplication::processEvents();
+    ASSERT_EQ(mDeviceController.answers.size(), 1);
+    EXPECT_EQ(mDeviceController.answers[0].password, "typed");
+    EXPECT_FALSE(sheet.promptingForPassword());
+
+    // The main window's own sheet going away answers the waiting session with a cancel.
+    sheet.requestBackupPassword("abcdef");
+    ASSERT_TRUE(sheet.passwordSheet());
+    delete sheet.passwordSheet();
+    ASSERT_EQ(mDeviceController.answers.size(), 2);
+    EXPECT_EQ(mDeviceController.answers[1].password, QString::fromLatin1(kFailedToGetAPassword));
+    EXPECT_FALSE(sheet.promptingForPassword());
+}
