@@ -164,13 +164,19 @@ TEST(Connection, ADetachDuringSetUpDropsTheStaleResult)
     // A slow device: the set-up is still running when the device goes.
     rig.sim.setFaults("phone", {{"Slow", QVariantMap{{"CallDelayMilliseconds", 40}}}});
     rig.window.clear();
+    const int before = rig.controller->deviceInstance();
     rig.controller->switchToDevice({});
-    spin(60);
+    // The set-up thread has begun (it raises the generation first); a loaded machine may
+    // take a while to start it.
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->deviceInstance() > before; }));
     const int duringSetUp = rig.controller->deviceInstance();
     rig.sim.detach("phone");
     ASSERT_TRUE(waitUntil([&] { return rig.controller->dev() == nullptr
                                        && rig.controller->deviceInstance() > duringSetUp; }));
-    spin(800); // the set-up thread finishes against a device that is gone
+    // Time for the set-up thread to finish against the device that is gone: whenever it
+    // finishes, the raised generation makes it drop its result, so this only gives a fault
+    // the chance to show.
+    spin(800);
     EXPECT_FALSE(rig.controller->connectedStatus());
     EXPECT_FALSE(rig.hasConnection());
     EXPECT_EQ(rig.controller->dev(), nullptr);
