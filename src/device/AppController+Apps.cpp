@@ -146,13 +146,15 @@ int AppController::connectToApp(const QString &bundleId)
     }
 
     std::lock_guard lock(mLock);
-    if (const int error = StartSession(device))
-        return error;
+    // The last app's container goes first: whatever fails below, the new selection's file
+    // operations must never reach it.
     if (mAppConn) {
         AFCConnectionClose(mAppConn);
         mAppConn = nullptr;
         mAppAFCHandle = nullptr;
     }
+    if (const int error = StartSession(device))
+        return error;
     const QByteArray id = bundleId.toUtf8();
     ServiceConnectionRef service = nullptr;
     AMDError result = AMDeviceStartHouseArrestService(device, id.constData(), nullptr, &service);

@@ -89,6 +89,31 @@ TEST(AppContainers, OpensAContainerAndListsItLikeTheMediaArea)
     EXPECT_EQ(c.errorCode(), 0);
 }
 
+TEST(AppContainers, AnAppThatCannotBeOpenedNeverLeavesTheLastAppsContainerInUse)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    c.loadAppList();
+    ASSERT_TRUE(waitUntil([&] { return c.sharableApps().size() == 2; }));
+    rig.window.mode = Mode::FileSharing;
+    c.selectionChanged({1}); // "Notes Pro"
+    ASSERT_NE(c.getAfc(), nullptr);
+
+    // The session for the next app is refused: its selection must not write into the
+    // container that is still open for the last one.
+    rig.setFaults({{"FailCalls", QVariantList{QVariantMap{{"EntryPoint", "AMDeviceStartSession"}, {"Call", 1}, {"Repeat", true}}}}});
+    c.selectionChanged({0}); // "Apple Sharer"
+    EXPECT_EQ(c.currentAppID(), QString("com.apple.sharer"));
+    EXPECT_EQ(c.getAfc(), nullptr);
+    writePattern(rig.local(QStringLiteral("up.txt")), 10);
+    c.resetCopyOperation();
+    EXPECT_NE(c.uploadFile(rig.local(QStringLiteral("up.txt")), QStringLiteral("up.txt")), 0);
+    EXPECT_FALSE(QFile::exists(rig.device(QStringLiteral("apps/com.example.notes/container/Documents/up.txt"))));
+    EXPECT_FALSE(QFile::exists(rig.media(QStringLiteral("Fernlow/up.txt"))));
+    rig.setFaults({});
+}
+
 TEST(AppContainers, DocumentsOnlyDevicesOpenWithVendDocuments)
 {
     FilesRig rig({{"AppContainers", "Documents"}});
