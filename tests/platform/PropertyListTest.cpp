@@ -9,6 +9,8 @@
 
 #include <limits>
 
+#include <sys/stat.h>
+
 namespace {
 
 using PropertyList::Format;
@@ -113,6 +115,15 @@ TEST(PropertyList, FileRoundTripAndMissingFile)
 
     EXPECT_FALSE(PropertyList::fromFile(home.path() + "/missing.plist", &error));
     EXPECT_FALSE(error.isEmpty());
+    // A pipe (nobody writing) or a folder where the file belongs is refused, without waiting.
+    const QString pipe = home.path() + "/pipe.plist";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    for (const QString &notAFile : {pipe, home.path()}) {
+        SCOPED_TRACE(notAFile.toStdString());
+        error.clear();
+        EXPECT_FALSE(PropertyList::fromFile(notAFile, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
 }
 
 TEST(PropertyList, RefusesValuesWithNoPlistForm)
