@@ -65,6 +65,10 @@ void AppController::_fetchAttributesForPath(const QString &folder)
         return;
     bool ok = false;
     const uint64_t size = getFileAttribute("st_size", sidecar, connection).toULongLong(&ok);
+    if (ok && size > kMaxCompanionRead) {
+        VarnekLog("%s too large (%llu bytes), not read", qUtf8Printable(sidecar), static_cast<unsigned long long>(size));
+        return; // as an unreadable sidecar: not marked
+    }
     QByteArray text;
     if (ok && size > 0 && FileAccess::readDeviceRange(connection, sidecar, 0, size, text))
         return; // unreadable now: not marked, so the next use tries again

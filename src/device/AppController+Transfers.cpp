@@ -278,7 +278,10 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
             const QString companion = path + kCompanionSuffix;
             bool ok = false;
             const uint64_t forkSize = getFileAttribute("st_size", companion, connection).toULongLong(&ok);
-            if (ok && forkSize > 0) {
+            if (ok && forkSize > kMaxCompanionRead) {
+                VarnekLog("resource fork of %s too large (%llu bytes), not kept", qUtf8Printable(target),
+                          static_cast<unsigned long long>(forkSize));
+            } else if (ok && forkSize > 0) {
                 QByteArray fork;
                 if (FileAccess::readDeviceRange(connection, companion, 0, forkSize, fork) == 0
                     && !LocalFileMetadata::setResourceFork(temporary, fork))

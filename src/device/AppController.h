@@ -364,6 +364,9 @@ public:
                                AFCConnectionRef connection);
     // The most one ranged read hands out, whatever length is asked.
     static constexpr uint64_t kMaxRangedRead = 256ull * 1024 * 1024;
+    // The most a resource-fork companion or a folder's sidecar is read into memory: their
+    // sizes come from the device. (A resource fork never holds more.)
+    static constexpr uint64_t kMaxCompanionRead = 16ull * 1024 * 1024;
 
     // Changes.
     int newFolder(const QString &relativeParent, const QString &name);

@@ -366,3 +366,27 @@ TEST(FileAccess, ClosedConnectionsAreNeverUsedAndTheNextTransferConnectsAfresh)
     EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/up.bin"))));
     EXPECT_FALSE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/up.txt"))));
 }
+
+TEST(FileAccess, SizesTheDeviceGivesForCompanionsAndSidecarsAreNotTrustedForMemory)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    // Sparse files: the device reports a terabyte without holding one.
+    auto sparse = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.resize(qint64(1) << 40);
+    };
+    writePattern(rig.media(QStringLiteral("Fernlow/huge/item.bin")), 10);
+    ASSERT_TRUE(sparse(rig.media(QStringLiteral("Fernlow/huge/item.bin.qn_resource_file"))));
+    ASSERT_TRUE(sparse(rig.media(QStringLiteral("Fernlow/huge/.metadata_file"))));
+
+    // The download itself is fine; only the companion is not kept.
+    c.resetCopyOperation();
+    EXPECT_EQ(c.downloadFile(QStringLiteral("huge/item.bin"), rig.local(QStringLiteral("item.bin")), false, false), 0);
+    EXPECT_EQ(readLocal(rig.local(QStringLiteral("item.bin"))).size(), 10);
+    EXPECT_TRUE(LocalFileMetadata::resourceFork(rig.local(QStringLiteral("item.bin"))).isEmpty());
+    // The folder lists; its sidecar is left unread.
+    EXPECT_EQ(c.getPathsForDir(QStringLiteral("/huge")), QStringList{"/Fernlow/huge/item.bin"});
+    EXPECT_TRUE(c.getAttributesForFile(QStringLiteral("huge/item.bin")).isEmpty());
+}
