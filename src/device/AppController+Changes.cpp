@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 using FileAccess::utf8;
 
@@ -252,8 +253,10 @@ QStringList AppController::saveDataFile(const QVariant &data, const QString &fil
         return {};
     const QByteArray bytes = data.typeId() == QMetaType::QString ? data.toString().toUtf8() : data.toByteArray();
     const QString name = makeUnique ? createUniqueNameForDownload(fileName, folder) : fileName;
-    QFile file(QDir(folder).filePath(name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+    // Written beside and moved into place: a failed write keeps the file it was to replace
+    // and leaves no partial one.
+    QSaveFile file(QDir(folder).filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         VarnekLog("saveDataFile: could not write %s", qUtf8Printable(file.fileName()));
         return {};
     }

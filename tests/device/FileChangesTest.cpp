@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 QByteArray sidecar(const FilesRig &rig, const QString &folder)
@@ -118,6 +121,23 @@ TEST(FileChanges, SavesDataFilesLocallyWithUniqueNames)
     EXPECT_EQ(AppController::saveDataFile(QString::fromUtf8("zw\xC3\xB6"), "a.txt", rig.local(), true), QStringList{"a-1.txt"});
     EXPECT_EQ(readLocal(rig.local("a-1.txt")), QByteArray("zw\xC3\xB6"));
     EXPECT_TRUE(AppController::saveDataFile(QVariant(), "b.txt", rig.local(), false).isEmpty());
+
+    // A write that fails (here: the file-size limit, as a full disk would) keeps the file it
+    // was to replace and leaves no partial one.
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QStringList replaced = AppController::saveDataFile(QByteArray(100000, 'x'), "a.txt", rig.local(), false);
+    const QStringList added = AppController::saveDataFile(QByteArray(100000, 'x'), "c.txt", rig.local(), false);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_TRUE(replaced.isEmpty());
+    EXPECT_TRUE(added.isEmpty());
+    EXPECT_EQ(readLocal(rig.local("a.txt")), QByteArray("one"));
+    EXPECT_EQ(QDir(rig.local()).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList{"a-1.txt", "a.txt"}));
 }
 
 TEST(FileChanges, WholeDiskModeWritesTheMediaAreaOverItsOwnConnection)
