@@ -251,8 +251,17 @@ QStringList AppController::saveDataFile(const QVariant &data, const QString &fil
 {
     if (!data.isValid() || data.isNull())
         return {};
+    // Names come from device records (a contact's name, say): a plain name inside `folder`,
+    // never a path out of it.
+    QString plain = fileName;
+    plain.replace(QLatin1Char('/'), QLatin1Char('_'));
+    plain.remove(QChar(0));
+    if (plain.isEmpty() || plain == QLatin1String(".") || plain == QLatin1String("..")) {
+        VarnekLog("saveDataFile: no usable file name in \"%s\"", qUtf8Printable(fileName));
+        return {};
+    }
     const QByteArray bytes = data.typeId() == QMetaType::QString ? data.toString().toUtf8() : data.toByteArray();
-    const QString name = makeUnique ? createUniqueNameForDownload(fileName, folder) : fileName;
+    const QString name = makeUnique ? createUniqueNameForDownload(plain, folder) : plain;
     // Written beside and moved into place: a failed write keeps the file it was to replace
     // and leaves no partial one.
     QSaveFile file(QDir(folder).filePath(name));

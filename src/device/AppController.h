@@ -379,7 +379,7 @@ public:
     int _trashFile(const QString &path);
     int trashFolder(const QString &path);
     // Saves data (or a string as UTF-8) into a local folder; returns the name used, or
-    // empty without data or when the write failed.
+    // empty without data or when the write failed. A '/' in the name becomes '_'.
     static QStringList saveDataFile(const QVariant &data, const QString &fileName, const QString &folder,
                                     bool makeUnique);
     // A name not yet present in `folder`: "-%d" inserted before the extension.

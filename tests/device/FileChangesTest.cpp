@@ -122,6 +122,16 @@ TEST(FileChanges, SavesDataFilesLocallyWithUniqueNames)
     EXPECT_EQ(readLocal(rig.local("a-1.txt")), QByteArray("zw\xC3\xB6"));
     EXPECT_TRUE(AppController::saveDataFile(QVariant(), "b.txt", rig.local(), false).isEmpty());
 
+    // Names from device records stay inside the folder.
+    const QString inner = rig.local("inner");
+    ASSERT_TRUE(QDir().mkpath(inner));
+    EXPECT_EQ(AppController::saveDataFile(QByteArray("v"), "../up.vcf", inner, false), QStringList{".._up.vcf"});
+    EXPECT_EQ(AppController::saveDataFile(QByteArray("v"), rig.local("abs.vcf"), inner, true).size(), 1);
+    EXPECT_TRUE(AppController::saveDataFile(QByteArray("v"), "..", inner, false).isEmpty());
+    EXPECT_EQ(QDir(rig.local()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a-1.txt", "a.txt"}));
+    EXPECT_EQ(QDir(inner).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QDir(inner).removeRecursively();
+
     // A write that fails (here: the file-size limit, as a full disk would) keeps the file it
     // was to replace and leaves no partial one.
     struct rlimit saved {};
