@@ -106,9 +106,9 @@ extern "C" AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t,
         return *fault;
     if (service->device->gone())
         return kAMDNotConnectedError;
-    if (service->kind != AMDServiceConnectionOpaque::Kind::FileService || service->ownedByFileConnection)
+    // Two threads opening over one service must not both take it: it would be freed twice.
+    if (service->kind != AMDServiceConnectionOpaque::Kind::FileService || service->ownedByFileConnection.exchange(true))
         return kAFCInvalidArgumentError;
-    service->ownedByFileConnection = true;
     auto *result = new AFCConnectionOpaque();
     result->service = service;
     fileConnections().add(result);
@@ -143,7 +143,6 @@ extern "C" AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecur
         return kAFCSuccess;
     if (context != &ref->service->context)
         return kAFCInvalidArgumentError;
-    std::lock_guard lock(ref->mutex);
     ref->secureContextSet = true;
     return kAFCSuccess;
 }

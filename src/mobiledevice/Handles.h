@@ -13,6 +13,7 @@
 
 #include <mobiledevice/MobileDevice.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -34,7 +35,8 @@ struct AMDServiceConnectionOpaque
     Kind kind = Kind::FileService;
     bool secure = false;
     bool wholeFilesystem = false;
-    bool ownedByFileConnection = false;
+    // Read and set from whichever threads use the handle: taken once, atomically.
+    std::atomic<bool> ownedByFileConnection{false};
     AMDSecureIOContextOpaque context;
     std::shared_ptr<mobiledevice::FileArea> area;
     std::mutex mutex;
@@ -51,7 +53,7 @@ struct AFCConnectionOpaque
         bool canWrite = false;
     };
     AMDServiceConnectionOpaque *service = nullptr;
-    bool secureContextSet = false;
+    std::atomic<bool> secureContextSet{false};
     std::mutex mutex;
     std::map<AFCFileRef, OpenFile> files;
 };

@@ -3,7 +3,9 @@
 
 #include "SimDeviceFixture.h"
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include <QFile>
 #include <QFileInfo>
@@ -255,4 +257,32 @@ TEST_F(MobileDeviceFiles, WholeFilesystemShowsTheMediaArea)
     });
     AMDServiceConnectionRef service = nullptr;
     EXPECT_EQ(AMDeviceStartService(device, kAMDWholeFileSystemService, &service), kAMDInvalidServiceError);
+}
+
+// A service carries one file connection: a second open over it is refused, also when two
+// threads open at the same moment (both winning would free the service twice).
+TEST_F(MobileDeviceFiles, AServiceCarriesOneFileConnection)
+{
+    for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(round);
+        AMDServiceConnectionRef service = nullptr;
+        ASSERT_EQ(AMDeviceStartService(device, kAMDFileService, &service), kAMDSuccess);
+        AFCConnectionRef opened[2] = {nullptr, nullptr};
+        AFCError results[2] = {kAFCSuccess, kAFCSuccess};
+        std::atomic<int> ready{0};
+        auto open = [&](int i) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            results[i] = AFCConnectionOpen(service, 0, &opened[i]);
+        };
+        std::thread first(open, 0), second(open, 1);
+        first.join();
+        second.join();
+        ASSERT_EQ((results[0] == kAFCSuccess) + (results[1] == kAFCSuccess), 1);
+        AFCConnectionRef winner = results[0] == kAFCSuccess ? opened[0] : opened[1];
+        AFCConnectionRef again = nullptr;
+        EXPECT_EQ(AFCConnectionOpen(service, 0, &again), kAFCInvalidArgumentError);
+        EXPECT_EQ(AFCConnectionClose(winner), kAFCSuccess);
+    }
 }
