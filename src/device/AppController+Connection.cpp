@@ -124,6 +124,10 @@ int AppController::setupDevice(int *raisedInstance)
         }
         mDev.store(nullptr);
         mErrorCode.store(0);
+        // The free space was the gone device's: the next device must not be shown or
+        // checked against it.
+        for (std::atomic<uint64_t> *bytes : {&mAFCFree, &mAFC2Free, &mLastFreeBytes, &mLastFreeBytesAfc2})
+            bytes->store(0);
         if (mAppTimer && QThread::currentThread() == mAppTimer->thread()) {
             mAppTimer->stop();
             mAppTimer->deleteLater();

@@ -211,9 +211,18 @@ TEST(DeviceValues, FreeSpaceFollowsWritesAndNeverWaitsForTheLock)
         c.mAFCHandle = nullptr;
     }
     c.freeSpaceRound();
-    std::lock_guard lock(c.mLock);
-    EXPECT_EQ(c.mConn, nullptr);
-    EXPECT_EQ(c.getFreeDeviceBytes(false), uint64_t(1));
+    {
+        std::lock_guard lock(c.mLock);
+        EXPECT_EQ(c.mConn, nullptr);
+        EXPECT_EQ(c.getFreeDeviceBytes(false), uint64_t(1));
+    }
+
+    // The device goes: the next one is never shown, or checked against, its free space.
+    c.mLastFreeBytes.store(5);
+    c.mStatus.store(AppController::kStatusDisconnected);
+    c.setupDevice();
+    EXPECT_EQ(c.getFreeDeviceBytes(false), uint64_t(0));
+    EXPECT_EQ(c.getFreeBytes(), uint64_t(0));
 }
 
 TEST(DeviceValues, SavedTableSorts)
