@@ -277,7 +277,8 @@ int AppController::makeConnection()
         result = AMDeviceConnect(device);
         if (result == 0)
             break;
-        if (!mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
+        // At quit no more tries: the main thread waits for mLock to close the connections.
+        if (gBail.load() || !mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
             break;
     }
     if (result) {
@@ -403,7 +404,7 @@ int AppController::StartSession(AMDeviceRef device)
         result = AMDeviceConnect(device);
         if (result == 0)
             break;
-        if (!mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
+        if (gBail.load() || !mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
             break;
     }
     if (result) {

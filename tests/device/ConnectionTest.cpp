@@ -72,6 +72,32 @@ TEST(Connection, RetriesAfterRefusedConnectsAndGivesUpAfterTenTries)
     }
 }
 
+TEST(Connection, QuitDoesNotWaitForTheRetriesOfARefusedConnection)
+{
+    ControllerRig rig;
+    deviceTimings().connectRetryMs = 300; // ten tries: three seconds
+    rig.sim.attach("phone", "Phone", "uid-phone", false);
+    rig.sim.setFaults("phone", failConnects(kFirstConnectionTry, 1, true));
+    rig.start();
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->connectedDevices().size() == 1; }));
+    rig.controller->switchToDevice({});
+    // The set-up thread is retrying, holding the device lock.
+    ASSERT_TRUE(waitUntil([&] {
+        std::unique_lock lock(rig.controller->mLock, std::try_to_lock);
+        return !lock.owns_lock();
+    }));
+
+    struct ResetBail
+    {
+        ~ResetBail() { gBail.store(false); }
+    } resetBail;
+    QElapsedTimer timer;
+    timer.start();
+    gBail.store(true); // what the quit handler sets before it closes the connections
+    rig.controller->closeConnections(true);
+    EXPECT_LT(timer.elapsed(), 1500);
+}
+
 TEST(Connection, UnpairedDevicesAreListedApartAndPairedWhenChosen)
 {
     ControllerRig rig;
