@@ -95,7 +95,21 @@ int AppController::_writeMetadataFileForPath(const QString &folder)
         }
         if (entries.isEmpty())
             return 0;
-        return _uploadData(MetadataSidecar::format(entries), sidecarPath(normal));
+        // Written under a hidden companion name and moved over the old sidecar: a device
+        // that fills up mid-write keeps the old one, instead of losing every item's line.
+        QString target = sidecarPath(normal);
+        const AFCConnectionRef connection = writeConnectionFor(target);
+        if (!connection)
+            return kFileNoConnection;
+        const QString partial = target + QLatin1String(MetadataSidecar::kCompanionSuffix);
+        if (const int error = _writeData(MetadataSidecar::format(entries), partial, connection))
+            return error; // the partial file is gone again
+        const AFCError moved = AFCRenamePath(connection, utf8(partial).constData(), utf8(target).constData());
+        if (moved) {
+            VarnekLog("AFCRenamePath (sidecar): %d", moved);
+            AFCRemovePath(connection, utf8(partial).constData());
+        }
+        return moved;
     }
 }
 

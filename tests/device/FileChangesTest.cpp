@@ -80,7 +80,19 @@ TEST(FileChanges, FailedChangesKeepTheMetadata)
     EXPECT_EQ(c.trashFile(QStringLiteral("readme.txt")), 10);
     EXPECT_EQ(sidecar(rig, QStringLiteral("Fernlow")), before);
     EXPECT_EQ(c.getAttributesForFile(QStringLiteral("readme.txt")).value("CREATOR").toString(), QString("1953790068"));
+
+    // The device fills up while the sidecar is rewritten: the old one stays, whole.
+    rig.setFaults(failCall("AFCFileRefWrite", 18));
+    EXPECT_EQ(c.newFolder(QStringLiteral("/"), QStringLiteral("Box")), 0); // the folder itself was made
+    EXPECT_EQ(sidecar(rig, QStringLiteral("Fernlow")), before);
+    EXPECT_EQ(QDir(rig.media(QStringLiteral("Fernlow"))).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{".metadata_file", "readme.txt", "readme.txt.qn_resource_file"}));
     rig.setFaults({});
+    // The next rewrite carries every line, the new folder's too.
+    ASSERT_EQ(c.newFolder(QStringLiteral("/"), QStringLiteral("Crate")), 0);
+    EXPECT_TRUE(sidecar(rig, QStringLiteral("Fernlow")).contains("readme.txt\t1262304000\t1293840000\t1953790068\t1413830740"));
+    EXPECT_TRUE(sidecar(rig, QStringLiteral("Fernlow")).contains("Box\t"));
+    EXPECT_TRUE(sidecar(rig, QStringLiteral("Fernlow")).contains("Crate\t"));
 }
 
 TEST(FileChanges, DeletesTakeTheCompanionAndTheSidecarLine)
