@@ -1,6 +1,9 @@
 #include "device/DeviceThreads.h"
 
+#include "shell/VarnekLogger.h"
+
 #include <chrono>
+#include <system_error>
 
 void DeviceThreads::detach(std::function<void()> body)
 {
@@ -10,12 +13,20 @@ void DeviceThreads::detach(std::function<void()> body)
             return;
         ++mWorkers;
     }
-    std::thread([this, body = std::move(body)] {
-        body();
+    try {
+        std::thread([this, body = std::move(body)] {
+            body();
+            std::lock_guard lock(mMutex);
+            --mWorkers;
+            mChanged.notify_all();
+        }).detach();
+    } catch (const std::system_error &error) {
+        // No thread to be had: the work is dropped, and stop() must not wait for it.
+        VarnekLog("DeviceThreads: no worker thread (%s)", error.what());
         std::lock_guard lock(mMutex);
         --mWorkers;
         mChanged.notify_all();
-    }).detach();
+    }
 }
 
 void DeviceThreads::startEndless(std::function<void()> round, std::function<int()> intervalMs)
