@@ -110,8 +110,9 @@ TEST(FileAccess, DownloadsATreeWithProgressAttributesAndResourceFork)
     EXPECT_EQ(LocalFileMetadata::creatorCode(rig.local(QStringLiteral("readme.txt"))), 1953790068u);
     EXPECT_EQ(LocalFileMetadata::typeCode(rig.local(QStringLiteral("readme.txt"))), 1413830740u);
     const QByteArray fork = LocalFileMetadata::resourceFork(rig.local(QStringLiteral("readme.txt")));
-    if (!fork.isEmpty()) // where the filesystem keeps extended attributes
+    if (!fork.isEmpty()) { // where the filesystem keeps extended attributes
         EXPECT_EQ(fork, QByteArray("RSRC-readme"));
+    }
 
     // Missing files, links and missing arguments.
     EXPECT_EQ(c.downloadFile(QStringLiteral("nothing.txt"), rig.local(QStringLiteral("n")), false, false), AppController::kFileNotFound);
@@ -314,8 +315,9 @@ TEST(FileAccess, ExecutablesInDownloadedBundlesAreMadeExecutableWithoutAShell)
     c.checkForAndFixBundle(bundle);
     EXPECT_TRUE(QFileInfo(bundle + QStringLiteral("/Contents/MacOS/run me")).isExecutable());
     EXPECT_FALSE(QFileInfo::exists(QDir::currentPath() + QStringLiteral("/pwned")));
-    if (LocalFileMetadata::setBundleMarker(rig.local()))
+    if (LocalFileMetadata::setBundleMarker(rig.local())) {
         EXPECT_TRUE(LocalFileMetadata::hasBundleMarker(bundle));
+    }
 }
 
 TEST(FileAccess, ClosedConnectionsAreNeverUsedAndTheNextTransferConnectsAfresh)
