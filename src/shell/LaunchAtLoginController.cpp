@@ -108,6 +108,10 @@ QByteArray LaunchAtLoginController::desktopEntry(const QString &program)
         quoted += c;
     }
     quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    // A line break in the path must not end the Exec line (it would start a key of its own).
+    quoted.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    quoted.replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    quoted.replace(QLatin1Char('\r'), QLatin1String("\\r"));
     QString name = QFileInfo(program).fileName();
     name.replace(QLatin1Char('\n'), QLatin1Char(' '));
     QString text = QStringLiteral("[Desktop Entry]\n"

@@ -72,6 +72,7 @@ TEST(LaunchAtLoginController, ExecLineRoundTripsAwkwardPaths)
         "/x/we\"ird$`name%u",
         "/x/back\\slash",
         "/x/ünïcode",
+        "/x/line\nHidden=true\ttab\rreturn",
     };
     for (const QString &program : programs) {
         SCOPED_TRACE(program.toStdString());
