@@ -31,10 +31,10 @@ struct DecryptSetup
     DecryptSetup()
     {
         HASDECRYPT = true;
-        BackupGen::KeybagSpec spec;
-        const BackupGen::Keybag generated = BackupGen::makeKeybag(spec);
+        BackupGen::KeybagRecipe recipe;
+        const BackupGen::Keybag generated = BackupGen::makeKeybag(recipe);
         keybag = Keybag::initWithData(generated.blob);
-        if (!keybag || keybag->descriptionWithData(spec.password) != Keybag::kUnlocked)
+        if (!keybag || keybag->descriptionWithData(recipe.password) != Keybag::kUnlocked)
             qFatal("bench: keybag did not unlock");
         fileKey = BackupGen::randomBytes(32);
         wrapped = BackupGen::wrapKey(fileKey, generated.classKeys.value(3));
@@ -78,17 +78,17 @@ void BM_DecryptFile_OpenSSLCommand(benchmark::State &state)
 
 struct DeriveSetup
 {
-    BackupGen::KeybagSpec spec;
+    BackupGen::KeybagRecipe recipe;
     QByteArray blob;
     QByteArray salt, dpsl;
 
     DeriveSetup()
     {
         HASDECRYPT = true;
-        spec.iterations = 10000;
-        spec.sha256Iterations = 10000000;
-        spec.twoRound = true;
-        blob = BackupGen::makeKeybag(spec).blob;
+        recipe.iterations = 10000;
+        recipe.sha256Iterations = 10000000;
+        recipe.twoRound = true;
+        blob = BackupGen::makeKeybag(recipe).blob;
         auto keybag = Keybag::initWithData(blob);
         salt = keybag->attrs().value("SALT");
         dpsl = keybag->attrs().value("DPSL");
@@ -106,7 +106,7 @@ void BM_Unlock_Quillon(benchmark::State &state)
     DeriveSetup &s = deriveSetup();
     for (auto _ : state) {
         auto keybag = Keybag::initWithData(s.blob);
-        if (keybag->descriptionWithData(s.spec.password) != Keybag::kUnlocked)
+        if (keybag->descriptionWithData(s.recipe.password) != Keybag::kUnlocked)
             state.SkipWithError("unlock failed");
     }
 }
@@ -114,15 +114,15 @@ void BM_Unlock_Quillon(benchmark::State &state)
 void BM_Unlock_OpenSSLPbkdf2(benchmark::State &state)
 {
     DeriveSetup &s = deriveSetup();
-    const QByteArray password = s.spec.password.toUtf8();
+    const QByteArray password = s.recipe.password.toUtf8();
     for (auto _ : state) {
         unsigned char first[32], key[32];
         PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()),
                           reinterpret_cast<const unsigned char *>(s.dpsl.constData()), int(s.dpsl.size()),
-                          int(s.spec.sha256Iterations), EVP_sha256(), 32, first);
+                          int(s.recipe.sha256Iterations), EVP_sha256(), 32, first);
         PKCS5_PBKDF2_HMAC(reinterpret_cast<const char *>(first), 32,
                           reinterpret_cast<const unsigned char *>(s.salt.constData()), int(s.salt.size()),
-                          int(s.spec.iterations), EVP_sha1(), 32, key);
+                          int(s.recipe.iterations), EVP_sha1(), 32, key);
         benchmark::DoNotOptimize(key);
     }
 }

@@ -57,20 +57,20 @@ ManifestRows readManifest(const QString &path)
     return rows;
 }
 
-BackupGen::Spec encryptedSpec(bool encryptedRecords)
+BackupGen::Recipe encryptedRecipe(bool encryptedRecords)
 {
-    BackupGen::Spec spec;
-    spec.encrypted = true;
-    spec.encryptedRecords = encryptedRecords;
-    spec.keybag.password = QStringLiteral("correct horse");
-    spec.files = {
+    BackupGen::Recipe recipe;
+    recipe.encrypted = true;
+    recipe.encryptedRecords = encryptedRecords;
+    recipe.keybag.password = QStringLiteral("correct horse");
+    recipe.files = {
         {"HomeDomain", "Library/SMS/sms.db", BackupGen::randomBytes(12345), 3},
         // Larger than one read chunk, and not a multiple of the block size.
         {"CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.MOV", BackupGen::randomBytes(2 * 1024 * 1024 + 77), 4},
         {"HomeDomain", "Library/empty.plist", {}, 1},
         {"HomeDomain", "Library/block.bin", BackupGen::randomBytes(4096), 2},
     };
-    return spec;
+    return recipe;
 }
 
 class BackupDecryptionTest : public ::testing::TestWithParam<bool>
@@ -86,8 +86,8 @@ protected:
 TEST_P(BackupDecryptionTest, DecryptsManifestAndFiles)
 {
     const bool encryptedRecords = GetParam();
-    const BackupGen::Spec spec = encryptedSpec(encryptedRecords);
-    const BackupGen::Backup generated = BackupGen::write(mDir.filePath("backup"), spec);
+    const BackupGen::Recipe recipe = encryptedRecipe(encryptedRecords);
+    const BackupGen::Backup generated = BackupGen::write(mDir.filePath("backup"), recipe);
 
     DeviceBackupPtr backup = DeviceBackup::initWithPath(generated.path);
     ASSERT_TRUE(backup);
@@ -98,7 +98,7 @@ TEST_P(BackupDecryptionTest, DecryptsManifestAndFiles)
     EXPECT_FALSE(backup->decryptFile(generated.path + "/Manifest.db", mDir.filePath("m.db"), {}, 0));
     EXPECT_EQ(backup->unlockWithPassword(QStringLiteral("correct horse "), false), Keybag::kWrongPassword);
     EXPECT_FALSE(backup->hasUnlockedKeybag());
-    ASSERT_EQ(backup->unlockWithPassword(spec.keybag.password, false), Keybag::kUnlocked);
+    ASSERT_EQ(backup->unlockWithPassword(recipe.keybag.password, false), Keybag::kUnlocked);
     EXPECT_TRUE(backup->hasUnlockedKeybag());
     EXPECT_EQ(keybag->decoded().size(), 32);
 
@@ -106,12 +106,12 @@ TEST_P(BackupDecryptionTest, DecryptsManifestAndFiles)
     ASSERT_TRUE(backup->decryptFile(generated.path + "/Manifest.db", manifestPath, {}, 0));
     EXPECT_EQ(readAll(manifestPath), generated.manifestDbPlain);
     const ManifestRows rows = readManifest(manifestPath);
-    ASSERT_EQ(rows.records.size(), spec.files.size());
+    ASSERT_EQ(rows.records.size(), recipe.files.size());
     EXPECT_EQ(rows.salt, generated.recordSalt);
     if (!rows.salt.isEmpty())
         keybag->setSalt(rows.salt);
 
-    for (const BackupGen::File &f : spec.files) {
+    for (const BackupGen::File &f : recipe.files) {
         SCOPED_TRACE(qPrintable(f.relativePath));
         const QString id = BackupGen::fileID(f.domain, f.relativePath);
         const QString source = generated.pathOf(id);
@@ -136,14 +136,14 @@ TEST(BackupFileCryptTest, FailedDecryptionLeavesDestinationAlone)
 {
     HASDECRYPT = true;
     QTemporaryDir dir;
-    BackupGen::Spec spec = encryptedSpec(false);
-    spec.files.resize(1);
-    const BackupGen::Backup generated = BackupGen::write(dir.filePath("backup"), spec);
+    BackupGen::Recipe recipe = encryptedRecipe(false);
+    recipe.files.resize(1);
+    const BackupGen::Backup generated = BackupGen::write(dir.filePath("backup"), recipe);
     DeviceBackupPtr backup = DeviceBackup::initWithPath(generated.path);
     ASSERT_TRUE(backup);
-    ASSERT_EQ(backup->unlockWithPassword(spec.keybag.password, false), Keybag::kUnlocked);
+    ASSERT_EQ(backup->unlockWithPassword(recipe.keybag.password, false), Keybag::kUnlocked);
     std::shared_ptr<Keybag> keybag = backup->keybag();
-    const QString id = BackupGen::fileID(spec.files[0].domain, spec.files[0].relativePath);
+    const QString id = BackupGen::fileID(recipe.files[0].domain, recipe.files[0].relativePath);
     const QByteArray wrapped = generated.wrappedKeys.value(id);
 
     const QString out = dir.filePath("out/sms.db");
@@ -160,7 +160,7 @@ TEST(BackupFileCryptTest, FailedDecryptionLeavesDestinationAlone)
     EXPECT_EQ(QDir(dir.filePath("out")).entryList(QDir::Files), QStringList{"sms.db"});
 
     ASSERT_TRUE(keybag->decryptFile(generated.pathOf(id), out, wrapped, 3));
-    EXPECT_EQ(readAll(out), spec.files[0].contents);
+    EXPECT_EQ(readAll(out), recipe.files[0].contents);
     EXPECT_EQ(QDir(dir.filePath("out")).entryList(QDir::Files), QStringList{"sms.db"});
 
     const QString again = dir.filePath("again");

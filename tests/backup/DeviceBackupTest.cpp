@@ -28,11 +28,11 @@ protected:
     }
     void TearDown() override { BackupCredentials::clear(); }
 
-    BackupGen::Backup make(const QString &folder, BackupGen::Spec spec)
+    BackupGen::Backup make(const QString &folder, BackupGen::Recipe recipe)
     {
-        if (spec.files.isEmpty())
-            spec.files = {{"HomeDomain", "Library/SMS/sms.db", "sqlite", 3}};
-        return BackupGen::write(Paths::backupFolder() + "/" + folder, spec);
+        if (recipe.files.isEmpty())
+            recipe.files = {{"HomeDomain", "Library/SMS/sms.db", "sqlite", 3}};
+        return BackupGen::write(Paths::backupFolder() + "/" + folder, recipe);
     }
 
     static QStringList names(const QList<DeviceBackupPtr> &list)
@@ -50,25 +50,25 @@ protected:
 // property lists' values, and sorts by device name without regard to case.
 TEST_F(DeviceBackupTest, ListsAndSortsBackups)
 {
-    BackupGen::Spec zed;
+    BackupGen::Recipe zed;
     zed.deviceName = zed.displayName = "zed's iPad";
     zed.productType = "iPad8,1";
     make("c0ffee", zed);
-    BackupGen::Spec anna;
+    BackupGen::Recipe anna;
     anna.deviceName = "Anna's iPhone";
     anna.displayName = "Anna";
     anna.phoneNumber = "+44 20 7946 0000";
     anna.targetID = "00008101-000A1B2C3D4E5F60";
     anna.backupDate = QDateTime(QDate(2025, 12, 24), QTime(8, 30), Qt::UTC);
     make("00008101-000A1B2C3D4E5F60", anna);
-    BackupGen::Spec bob;
+    BackupGen::Recipe bob;
     bob.deviceName = bob.displayName = "bob";
     bob.encrypted = true;
     make("b0b", bob);
-    BackupGen::Spec noDb;
+    BackupGen::Recipe noDb;
     noDb.writeManifestDb = false;
     make("nodb", noDb);
-    BackupGen::Spec noInfo;
+    BackupGen::Recipe noInfo;
     noInfo.writeInfo = false;
     make("noinfo", noInfo);
     make(".hidden", anna);
@@ -115,10 +115,10 @@ TEST_F(DeviceBackupTest, ListsAndSortsBackups)
 // cannot be chosen and sorts after every other backup.
 TEST_F(DeviceBackupTest, EncryptedBackupWithoutDecryptionSortsLast)
 {
-    BackupGen::Spec plain;
+    BackupGen::Recipe plain;
     plain.deviceName = plain.displayName = "zulu";
     make("z", plain);
-    BackupGen::Spec locked;
+    BackupGen::Recipe locked;
     locked.deviceName = locked.displayName = "Alpha";
     locked.encrypted = true;
     make("a", locked);
@@ -135,8 +135,8 @@ TEST_F(DeviceBackupTest, EncryptedBackupWithoutDecryptionSortsLast)
 
 TEST_F(DeviceBackupTest, OrderingsPutNewestFirst)
 {
-    BackupGen::Spec spec;
-    make("one", spec);
+    BackupGen::Recipe recipe;
+    make("one", recipe);
     DeviceBackupPtr older = DeviceBackup::initWithPath(Paths::backupFolder() + "/one");
     DeviceBackupPtr newer = DeviceBackup::initWithPath(Paths::backupFolder() + "/one");
     ASSERT_TRUE(older && newer);
@@ -170,9 +170,9 @@ TEST_F(DeviceBackupTest, DeviceMakesCalls)
                  {"iPod2,1", false}, {"AppleTV5,3", false}, {nullptr, true}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.type ? c.type : "none");
-        BackupGen::Spec spec;
-        spec.productType = c.type ? QString::fromLatin1(c.type) : QString();
-        make("calls", spec);
+        BackupGen::Recipe recipe;
+        recipe.productType = c.type ? QString::fromLatin1(c.type) : QString();
+        make("calls", recipe);
         DeviceBackupPtr backup = DeviceBackup::initWithPath(Paths::backupFolder() + "/calls");
         ASSERT_TRUE(backup);
         EXPECT_EQ(backup->deviceMakesCalls(), c.calls);
@@ -184,10 +184,10 @@ TEST_F(DeviceBackupTest, DeviceMakesCalls)
 // that no longer unlocks is removed from both.
 TEST_F(DeviceBackupTest, RemembersAndForgetsCredentials)
 {
-    BackupGen::Spec spec;
-    spec.encrypted = true;
-    spec.keybag.password = "hunter2";
-    make("enc", spec);
+    BackupGen::Recipe recipe;
+    recipe.encrypted = true;
+    recipe.keybag.password = "hunter2";
+    make("enc", recipe);
     const QString path = Paths::backupFolder() + "/enc";
     const QString account = "BACKUPenc";
 

@@ -39,24 +39,24 @@ TEST_F(KeybagTest, UnlocksWithOneAndTwoRoundDerivation)
 {
     for (bool twoRound : {true, false}) {
         SCOPED_TRACE(twoRound ? "two rounds" : "one round");
-        BackupGen::KeybagSpec spec;
-        spec.twoRound = twoRound;
-        spec.password = QStringLiteral("p\u00e4ssw\u00f6rd");
-        const BackupGen::Keybag generated = BackupGen::makeKeybag(spec);
+        BackupGen::KeybagRecipe recipe;
+        recipe.twoRound = twoRound;
+        recipe.password = QStringLiteral("p\u00e4ssw\u00f6rd");
+        const BackupGen::Keybag generated = BackupGen::makeKeybag(recipe);
 
         auto wrong = Keybag::initWithData(generated.blob);
         ASSERT_TRUE(wrong);
         EXPECT_EQ(wrong->attrs().contains("DPSL"), twoRound);
-        EXPECT_EQ(wrong->classes().size(), spec.classes.size());
+        EXPECT_EQ(wrong->classes().size(), recipe.classes.size());
         EXPECT_EQ(wrong->descriptionWithData(QStringLiteral("passwort")), Keybag::kWrongPassword);
         EXPECT_TRUE(wrong->decoded().isEmpty());
         EXPECT_FALSE(wrong->isUnlocked());
 
         auto keybag = Keybag::initWithData(generated.blob);
-        ASSERT_EQ(keybag->descriptionWithData(spec.password), Keybag::kUnlocked);
+        ASSERT_EQ(keybag->descriptionWithData(recipe.password), Keybag::kUnlocked);
         EXPECT_EQ(keybag->decoded().toHex(), generated.passwordKey.toHex());
-        EXPECT_EQ(keybag->password(), spec.password);
-        for (quint32 cls : spec.classes) {
+        EXPECT_EQ(keybag->password(), recipe.password);
+        for (quint32 cls : recipe.classes) {
             const QByteArray fileKey = BackupGen::randomBytes(32);
             EXPECT_EQ(keybag->unwrapKeyForClass(cls, BackupGen::wrapKey(fileKey, generated.classKeys.value(cls))),
                       fileKey);
@@ -110,21 +110,21 @@ TEST_F(KeybagTest, UnlockStatusCodes)
 // class keys: record and file decryption keep working.
 TEST_F(KeybagTest, WrongPasswordAfterUnlockKeepsKeys)
 {
-    BackupGen::KeybagSpec spec;
-    const BackupGen::Keybag generated = BackupGen::makeKeybag(spec);
+    BackupGen::KeybagRecipe recipe;
+    const BackupGen::Keybag generated = BackupGen::makeKeybag(recipe);
     auto keybag = Keybag::initWithData(generated.blob);
-    ASSERT_EQ(keybag->descriptionWithData(spec.password), Keybag::kUnlocked);
+    ASSERT_EQ(keybag->descriptionWithData(recipe.password), Keybag::kUnlocked);
     const QByteArray fileKey = BackupGen::randomBytes(32);
     const QByteArray wrapped = BackupGen::wrapKey(fileKey, generated.classKeys.value(3));
 
     EXPECT_EQ(keybag->descriptionWithData(QStringLiteral("wrong")), Keybag::kWrongPassword);
-    EXPECT_EQ(keybag->password(), spec.password);
+    EXPECT_EQ(keybag->password(), recipe.password);
     EXPECT_EQ(keybag->decoded(), generated.passwordKey);
     EXPECT_EQ(keybag->unwrapKeyForClass(3, wrapped), fileKey);
 
     const QByteArray salt = BackupGen::randomBytes(16);
     keybag->setSalt(salt);
-    const QByteArray recordKey = SHA1Data(spec.password.toUtf8() + salt).left(16);
+    const QByteArray recordKey = SHA1Data(recipe.password.toUtf8() + salt).left(16);
     const QByteArray record = recordWithClass(3, wrapped);
     const QByteArray stored = BackupGen::aesCbcEncrypt(recordKey, record, mbFileRecordIV()).toBase64();
     const std::optional<MBFile> file = keybag->getMBFile(stored);
@@ -231,10 +231,10 @@ TEST_F(KeybagTest, FailuresLogNoKeyMaterial)
     VarnekLogger logger(true, false, dir.filePath("Logs"));
     VarnekLogger *const saved = gMainLogger.exchange(&logger);
 
-    BackupGen::KeybagSpec spec;
-    const BackupGen::Keybag generated = BackupGen::makeKeybag(spec);
+    BackupGen::KeybagRecipe recipe;
+    const BackupGen::Keybag generated = BackupGen::makeKeybag(recipe);
     auto keybag = Keybag::initWithData(generated.blob);
-    ASSERT_EQ(keybag->descriptionWithData(spec.password), Keybag::kUnlocked);
+    ASSERT_EQ(keybag->descriptionWithData(recipe.password), Keybag::kUnlocked);
     const QByteArray salt = BackupGen::randomBytes(16);
     const QByteArray wrapped = BackupGen::wrapKey(BackupGen::randomBytes(32), generated.classKeys.value(3));
     const QByteArray record = recordWithClass(3, wrapped);
@@ -243,7 +243,7 @@ TEST_F(KeybagTest, FailuresLogNoKeyMaterial)
         BackupGen::aesCbcEncrypt(SHA1Data("other" + salt).left(16), record, mbFileRecordIV()).toBase64();
     // Encrypted rightly, but not a keyed archive inside: unarchiving fails.
     const QByteArray garbage =
-        BackupGen::aesCbcEncrypt(SHA1Data(spec.password.toUtf8() + salt).left(16), "garbage" + wrapped, mbFileRecordIV())
+        BackupGen::aesCbcEncrypt(SHA1Data(recipe.password.toUtf8() + salt).left(16), "garbage" + wrapped, mbFileRecordIV())
             .toBase64();
     keybag->setSalt(salt);
     for (int i = 0; i < 4; ++i) {
@@ -261,7 +261,7 @@ TEST_F(KeybagTest, FailuresLogNoKeyMaterial)
     const QByteArray text = log.readAll();
     EXPECT_TRUE(text.contains("decryptMBFileData failed, there is a salt"));
     EXPECT_TRUE(text.contains("unarchive failed, there is a salt"));
-    for (const QByteArray &secret : {salt, wrapped, spec.password.toUtf8(), record.mid(record.size() / 2, 12)}) {
+    for (const QByteArray &secret : {salt, wrapped, recipe.password.toUtf8(), record.mid(record.size() / 2, 12)}) {
         EXPECT_FALSE(text.contains(secret));
         EXPECT_FALSE(text.contains(secret.toHex()));
         EXPECT_FALSE(text.contains(secret.toBase64()));
@@ -273,12 +273,12 @@ TEST_F(KeybagTest, FailuresLogNoKeyMaterial)
 // password: every decryption succeeds (and ThreadSanitizer sees no race).
 TEST_F(KeybagTest, SharedBetweenThreads)
 {
-    BackupGen::KeybagSpec spec;
-    spec.iterations = 1;
-    spec.sha256Iterations = 1;
-    const BackupGen::Keybag generated = BackupGen::makeKeybag(spec);
+    BackupGen::KeybagRecipe recipe;
+    recipe.iterations = 1;
+    recipe.sha256Iterations = 1;
+    const BackupGen::Keybag generated = BackupGen::makeKeybag(recipe);
     auto keybag = Keybag::initWithData(generated.blob);
-    ASSERT_EQ(keybag->descriptionWithData(spec.password), Keybag::kUnlocked);
+    ASSERT_EQ(keybag->descriptionWithData(recipe.password), Keybag::kUnlocked);
 
     QTemporaryDir dir;
     const QByteArray fileKey = BackupGen::randomBytes(32);

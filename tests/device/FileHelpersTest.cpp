@@ -42,8 +42,9 @@ TEST(FileNameShortener, KeepsTheRuleForOrdinaryNamesAndAlwaysFitsInBytes)
         SCOPED_TRACE(c.label);
         const QString result = shortenedFileName(c.name);
         EXPECT_TRUE(fitsAndIsValid(result)) << result.toUtf8().size();
-        if (!c.expected.isEmpty())
+        if (!c.expected.isEmpty()) {
             EXPECT_EQ(result, c.expected);
+        }
     }
     // A name that must shrink keeps its extension and as much of its base as fits.
     const QString accented = shortenedFileName(QString(150, QChar(0x00E9)) + QStringLiteral(".txt"));

@@ -131,21 +131,21 @@ QByteArray aesCbcEncrypt(const QByteArray &key, const QByteArray &plain, const Q
     return out;
 }
 
-Keybag makeKeybag(const KeybagSpec &spec)
+Keybag makeKeybag(const KeybagRecipe &recipe)
 {
     Keybag bag;
     const QByteArray salt = randomBytes(20);
     const QByteArray dpsl = randomBytes(20);
-    bag.passwordKey = derivePasswordKey(spec.password, salt, spec.iterations, spec.twoRound, dpsl,
-                                        spec.sha256Iterations);
+    bag.passwordKey = derivePasswordKey(recipe.password, salt, recipe.iterations, recipe.twoRound, dpsl,
+                                        recipe.sha256Iterations);
     QByteArray blob = tlv("VERS", be32(4)) + tlv("TYPE", be32(1)) + tlv("UUID", randomBytes(16))
                       + tlv("HMCK", randomBytes(40)) + tlv("WRAP", be32(0)) + tlv("SALT", salt)
-                      + tlv("ITER", be32(spec.iterations));
-    if (spec.twoRound)
-        blob += tlv("DPWT", be32(1)) + tlv("DPIC", be32(spec.sha256Iterations)) + tlv("DPSL", dpsl);
-    for (quint32 cls : spec.classes) {
+                      + tlv("ITER", be32(recipe.iterations));
+    if (recipe.twoRound)
+        blob += tlv("DPWT", be32(1)) + tlv("DPIC", be32(recipe.sha256Iterations)) + tlv("DPSL", dpsl);
+    for (quint32 cls : recipe.classes) {
         const QByteArray classKey = randomBytes(32);
-        const bool unwrapped = spec.unwrappedClasses.contains(cls);
+        const bool unwrapped = recipe.unwrappedClasses.contains(cls);
         bag.classKeys.insert(cls, classKey);
         blob += tlv("UUID", randomBytes(16)) + tlv("CLAS", be32(cls)) + tlv("WRAP", be32(unwrapped ? 1 : 2))
                 + tlv("KTYP", be32(0))
@@ -181,36 +181,36 @@ QByteArray mbFileRecord(quint32 protectionClass, const QByteArray &encryptionKey
     return archive;
 }
 
-Backup write(const QString &folder, const Spec &spec)
+Backup write(const QString &folder, const Recipe &recipe)
 {
     Backup backup;
     backup.path = QDir(folder).absolutePath();
     QDir().mkpath(backup.path);
 
-    if (spec.writeInfo) {
+    if (recipe.writeInfo) {
         writePlist(backup.path + "/Info.plist",
-                   {{"Device Name", spec.deviceName}, {"Display Name", spec.displayName},
-                    {"Product Type", spec.productType}, {"Target Identifier", spec.targetID},
-                    {"Phone Number", spec.phoneNumber}, {"Last Backup Date", spec.backupDate}});
+                   {{"Device Name", recipe.deviceName}, {"Display Name", recipe.displayName},
+                    {"Product Type", recipe.productType}, {"Target Identifier", recipe.targetID},
+                    {"Phone Number", recipe.phoneNumber}, {"Last Backup Date", recipe.backupDate}});
     }
     writePlist(backup.path + "/Status.plist",
-               {{"Date", spec.backupDate}, {"IsFullBackup", false}, {"Version", "3.3"},
+               {{"Date", recipe.backupDate}, {"IsFullBackup", false}, {"Version", "3.3"},
                 {"SnapshotState", "finished"}, {"BackupState", "new"}});
 
-    QVariantMap manifest{{"IsEncrypted", spec.encrypted}, {"Version", "10.0"}};
+    QVariantMap manifest{{"IsEncrypted", recipe.encrypted}, {"Version", "10.0"}};
     QByteArray manifestFileKey;
-    if (spec.encrypted) {
-        backup.keybag = makeKeybag(spec.keybag);
+    if (recipe.encrypted) {
+        backup.keybag = makeKeybag(recipe.keybag);
         manifest.insert("BackupKeyBag", backup.keybag.blob);
-        if (spec.manifestKey) {
+        if (recipe.manifestKey) {
             manifestFileKey = randomBytes(32);
             manifest.insert("ManifestKey",
-                            le32(spec.manifestKeyClass)
-                                + wrapKey(manifestFileKey, backup.keybag.classKeys.value(spec.manifestKeyClass)));
+                            le32(recipe.manifestKeyClass)
+                                + wrapKey(manifestFileKey, backup.keybag.classKeys.value(recipe.manifestKeyClass)));
         }
     }
     writePlist(backup.path + "/Manifest.plist", manifest);
-    if (!spec.writeManifestDb)
+    if (!recipe.writeManifestDb)
         return backup;
 
     QTemporaryDir scratch;
@@ -223,7 +223,7 @@ Backup write(const QString &folder, const Spec &spec)
              "CREATE INDEX FilesDomainIdx ON Files(domain);"
              "CREATE INDEX FilesRelativePathIdx ON Files(relativePath);"
              "CREATE INDEX FilesFlagsIdx ON Files(flags);");
-    if (spec.encrypted && spec.encryptedRecords) {
+    if (recipe.encrypted && recipe.encryptedRecords) {
         backup.recordSalt = randomBytes(16);
         sqlite3_stmt *st = nullptr;
         sqlite3_prepare_v2(db, "INSERT INTO Properties VALUES ('salt', ?)", -1, &st, nullptr);
@@ -234,11 +234,11 @@ Backup write(const QString &folder, const Spec &spec)
 
     sqlite3_stmt *insert = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO Files VALUES (?, ?, ?, 1, ?)", -1, &insert, nullptr);
-    for (const File &f : spec.files) {
+    for (const File &f : recipe.files) {
         const QString id = fileID(f.domain, f.relativePath);
         QByteArray stored = f.contents;
         QByteArray keyWithClass;
-        if (spec.encrypted) {
+        if (recipe.encrypted) {
             const QByteArray fileKey = randomBytes(32);
             const QByteArray wrapped = wrapKey(fileKey, backup.keybag.classKeys.value(f.protectionClass));
             backup.wrappedKeys.insert(id, wrapped);
@@ -250,7 +250,7 @@ Backup write(const QString &folder, const Spec &spec)
         QByteArray record = mbFileRecord(f.protectionClass, keyWithClass, f.relativePath, f.contents.size());
         if (!backup.recordSalt.isEmpty()) {
             const QByteArray recordKey =
-                QCryptographicHash::hash(spec.keybag.password.toUtf8() + backup.recordSalt,
+                QCryptographicHash::hash(recipe.keybag.password.toUtf8() + backup.recordSalt,
                                          QCryptographicHash::Sha1).left(16);
             static const QByteArray iv(reinterpret_cast<const char *>(kMBFileRecordIV), 16);
             record = aesCbcEncrypt(recordKey, record, iv).toBase64();

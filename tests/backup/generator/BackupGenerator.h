@@ -19,7 +19,7 @@ QByteArray le32(quint32 value);
 QByteArray tlv(const char *tag, const QByteArray &value);
 QByteArray randomBytes(int count);
 
-struct KeybagSpec
+struct KeybagRecipe
 {
     QString password = QStringLiteral("secret");
     quint32 iterations = 10;          // "ITER" of the HMAC-SHA1 round
@@ -39,7 +39,7 @@ struct Keybag
 // Derives the password key the way the reader must (SHA-256 round, then SHA-1 round).
 QByteArray derivePasswordKey(const QString &password, const QByteArray &salt, quint32 iterations,
                              bool twoRound, const QByteArray &dpsl, quint32 dpic);
-Keybag makeKeybag(const KeybagSpec &spec);
+Keybag makeKeybag(const KeybagRecipe &recipe);
 
 // RFC 3394 wrap with OpenSSL; AES-CBC with a zero or given IV and PKCS#7 padding.
 QByteArray wrapKey(const QByteArray &key, const QByteArray &kek);
@@ -59,7 +59,7 @@ struct File
     quint32 protectionClass = 3;
 };
 
-struct Spec
+struct Recipe
 {
     QString deviceName = QStringLiteral("Test iPhone");
     QString displayName = QStringLiteral("Test iPhone");
@@ -70,7 +70,7 @@ struct Spec
     bool writeInfo = true;
     bool writeManifestDb = true;
     bool encrypted = false;
-    KeybagSpec keybag;
+    KeybagRecipe keybag;
     bool manifestKey = true;          // encrypt Manifest.db with a "ManifestKey"
     quint32 manifestKeyClass = 4;
     bool encryptedRecords = false;    // Base64 + AES-128 records with a 'salt' property
@@ -89,6 +89,6 @@ struct Backup
 };
 
 // Writes the backup into `folder` (made if missing). Aborts (qFatal) on an I/O error.
-Backup write(const QString &folder, const Spec &spec);
+Backup write(const QString &folder, const Recipe &recipe);
 
 } // namespace BackupGen

@@ -116,11 +116,11 @@ TEST_F(BackupPasswordSheetTest, MainWindowSheetDeliversToDeviceController)
 TEST_F(BackupPasswordSheetTest, UnlocksListedBackupThroughSheet)
 {
     BackupPasswordSheet sheet(&mMainWindow, &mDeviceController);
-    BackupGen::Spec spec;
-    spec.encrypted = true;
-    spec.keybag.password = "open sesame";
-    spec.files = {{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata", BackupGen::randomBytes(70000), 4}};
-    const BackupGen::Backup generated = BackupGen::write(Paths::backupFolder() + "/enc-device", spec);
+    BackupGen::Recipe recipe;
+    recipe.encrypted = true;
+    recipe.keybag.password = "open sesame";
+    recipe.files = {{"HomeDomain", "Library/CallHistoryDB/CallHistory.storedata", BackupGen::randomBytes(70000), 4}};
+    const BackupGen::Backup generated = BackupGen::write(Paths::backupFolder() + "/enc-device", recipe);
 
     QList<DeviceBackupPtr> list = DeviceBackup::allBackups();
     ASSERT_EQ(list.size(), 1);
@@ -163,11 +163,11 @@ TEST_F(BackupPasswordSheetTest, UnlocksListedBackupThroughSheet)
     EXPECT_EQ(BackupKeychain::getOurBackupKey(false, account), backup->keybag()->decoded());
 
     QTemporaryDir out;
-    const QString id = BackupGen::fileID(spec.files[0].domain, spec.files[0].relativePath);
+    const QString id = BackupGen::fileID(recipe.files[0].domain, recipe.files[0].relativePath);
     ASSERT_TRUE(backup->decryptFile(generated.pathOf(id), out.filePath("calls"), generated.wrappedKeys.value(id), 4));
     QFile plain(out.filePath("calls"));
     ASSERT_TRUE(plain.open(QIODevice::ReadOnly));
-    EXPECT_EQ(plain.readAll(), spec.files[0].contents);
+    EXPECT_EQ(plain.readAll(), recipe.files[0].contents);
 
     // Listed again in a new run: unlocked from the keychain without asking.
     BackupCredentials::clear();
