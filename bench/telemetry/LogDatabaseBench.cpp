@@ -2,6 +2,7 @@
 // prepared-statement inserts of the same rows into the same table with the same settings.
 // Each run works in a throw-away HOME.
 
+#include "TelemetryTestSupport.h"
 #include "telemetry/core/VUDevice.h"
 #include "telemetry/core/VULogDBStorage.h"
 #include "telemetry/core/VUStartServiceLog.h"
@@ -23,23 +24,9 @@ constexpr qint64 kStorageSize = 256LL * 1024 * 1024;
 
 std::shared_ptr<VUStartServiceLog> makeLog(int i)
 {
-    auto device = std::make_shared<VUDevice>();
-    device->sdkName = "vovudezir.macos";
-    device->sdkVersion = "1.14.0";
-    device->model = "ThinkPad X1";
-    device->oemName = "LENOVO";
-    device->osName = "Debian GNU/Linux";
-    device->osVersion = "12.0.0";
-    device->osBuild = "6.1.0-18-amd64";
-    device->locale = "en_US";
-    device->timeZoneOffset = 60;
-    device->screenSize = "1800x2880";
-    device->appVersion = "0.1.0";
-    device->appBuild = "010";
-    device->appNamespace = "org.quillon.Quillon";
     auto log = std::make_shared<VUStartServiceLog>();
     log->timestamp = QDateTime::currentDateTimeUtc();
-    log->device = device;
+    log->device = makeDevice();
     log->sid = QStringLiteral("session-%1").arg(i);
     log->services = QStringList{"Crashes", "Analytics"};
     return log;

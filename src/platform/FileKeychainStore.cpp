@@ -129,21 +129,40 @@ namespace KeychainBackends::FileKeychainStore {
 QString folder() { return Paths::applicationSupport() + QStringLiteral("/keychain"); }
 QString filePath() { return folder() + QStringLiteral("/items.json"); }
 
-Status find(const QString &service, const QString &account, QByteArray *secret)
+namespace {
+
+struct Lookup
 {
-    QList<Item> items;
-    switch (load(&items)) {
+    qsizetype index = -1; // the item's place in the list, or -1 with `status` to answer
+    Status status = Status::NotFound;
+};
+
+// Reading and removing look an item up the same way: a missing file holds no items, a file
+// we cannot read holds unknown ones.
+Lookup locate(QList<Item> *items, const QString &service, const QString &account)
+{
+    switch (load(items)) {
     case Load::Missing:
-        return Status::NotFound;
+        return {-1, Status::NotFound};
     case Load::Unreadable:
     case Load::Damaged:
-        return Status::Unavailable;
+        return {-1, Status::Unavailable};
     case Load::Ok:
         break;
     }
-    const qsizetype at = indexOf(items, service, account);
-    if (at < 0)
-        return Status::NotFound;
+    const qsizetype at = indexOf(*items, service, account);
+    return at >= 0 ? Lookup{at, Status::Success} : Lookup{-1, Status::NotFound};
+}
+
+} // namespace
+
+Status find(const QString &service, const QString &account, QByteArray *secret)
+{
+    QList<Item> items;
+    const Lookup found = locate(&items, service, account);
+    if (found.index < 0)
+        return found.status;
+    const qsizetype at = found.index;
     const auto decoded = QByteArray::fromBase64Encoding(items[at].secretBase64.toLatin1(),
                                                         QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
@@ -184,18 +203,10 @@ Status store(const QString &service, const QString &account, const QByteArray &s
 Status remove(const QString &service, const QString &account)
 {
     QList<Item> items;
-    switch (load(&items)) {
-    case Load::Missing:
-        return Status::NotFound;
-    case Load::Unreadable:
-    case Load::Damaged:
-        return Status::Unavailable;
-    case Load::Ok:
-        break;
-    }
-    const qsizetype at = indexOf(items, service, account);
-    if (at < 0)
-        return Status::NotFound;
+    const Lookup found = locate(&items, service, account);
+    if (found.index < 0)
+        return found.status;
+    const qsizetype at = found.index;
     items.removeAt(at);
     return save(items) ? Status::Success : Status::Unavailable;
 }
