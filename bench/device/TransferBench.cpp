@@ -3,6 +3,7 @@
 // next to cp of the same file on the same disk. The device folder lives under the build
 // folder, or under QUILLON_BENCH_DIR when set.
 
+#include "BenchDevice.h"
 #include "device/AppController.h"
 #include "device/MobileDeviceFramework.h"
 
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr size_t kFileSize = 100u * 1000 * 1000;
-constexpr size_t kChunk = 1024 * 1024;
 
 struct Rig
 {
@@ -37,30 +37,8 @@ struct Rig
 
     Rig()
     {
-        const char *base = std::getenv("QUILLON_BENCH_DIR");
-        root = std::filesystem::path(base ? base : QUILLON_BINARY_DIR) / "device-transfer-bench";
-        std::filesystem::remove_all(root);
-        const auto staging = root / ".staging" / "phone";
-        std::filesystem::create_directories(staging / "media");
-        host = root / "host";
-        std::filesystem::create_directories(host);
-        FILE *settings = std::fopen((staging / "device.plist").c_str(), "w");
-        std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                   "<key>TotalBytes</key><integer>100000000000</integer>"
-                   "<key>Values</key><dict><key>DeviceName</key><string>Bench</string></dict>"
-                   "</dict></plist>\n", settings);
-        std::fclose(settings);
-        std::vector<char> bytes(kChunk);
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i * 31 + 7);
-        for (const auto &path : {staging / "media" / "source.bin", host / "source.bin"}) {
-            FILE *file = std::fopen(path.c_str(), "wb");
-            for (size_t written = 0; written < kFileSize; written += kChunk)
-                std::fwrite(bytes.data(), 1, std::min(kChunk, kFileSize - written), file);
-            std::fclose(file);
-        }
-        std::filesystem::rename(staging, root / "phone");
-        setenv("QUILLON_SIM_DEVICES", root.c_str(), 1);
+        root = BenchDevice::scratchFolder("device-transfer-bench");
+        host = BenchDevice::layOutPhone(root, kFileSize);
 
         if (!bindMobileDeviceFramework())
             std::abort();
@@ -99,9 +77,8 @@ Rig &rig()
 
 void BM_CpOnTheSameDisk(benchmark::State &state)
 {
-    const std::string command = "cp '" + (rig().host / "source.bin").string() + "' '" + (rig().host / "cp.bin").string() + "'";
     for (auto _ : state) {
-        if (std::system(command.c_str()) != 0)
+        if (!BenchDevice::copyWithCp(rig().host / "source.bin", rig().host / "cp.bin"))
             state.SkipWithError("cp failed");
         state.PauseTiming();
         std::filesystem::remove(rig().host / "cp.bin");

@@ -5,6 +5,8 @@
 // The device folder lives under the build folder (the same disk as the sources), or under
 // QUILLON_BENCH_DIR when set.
 
+#include "BenchDevice.h"
+
 #include <mobiledevice/MobileDevice.h>
 
 #include <benchmark/benchmark.h>
@@ -38,30 +40,8 @@ struct Device
 
     Device()
     {
-        const char *base = std::getenv("QUILLON_BENCH_DIR");
-        root = std::filesystem::path(base ? base : QUILLON_BINARY_DIR) / "mobiledevice-bench";
-        std::filesystem::remove_all(root);
-        const auto staging = root / ".staging" / "phone";
-        std::filesystem::create_directories(staging / "media");
-        std::filesystem::create_directories(root / "host");
-        host = root / "host";
-        FILE *settings = std::fopen((staging / "device.plist").c_str(), "w");
-        std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                   "<key>Values</key><dict><key>DeviceName</key><string>Bench</string></dict>"
-                   "</dict></plist>\n", settings);
-        std::fclose(settings);
-        std::vector<char> bytes(kChunk);
-        for (size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i * 31 + 7);
-        for (const auto &path : {staging / "media" / "source.bin", host / "source.bin"}) {
-            FILE *file = std::fopen(path.c_str(), "wb");
-            for (size_t written = 0; written < kFileSize; written += kChunk)
-                std::fwrite(bytes.data(), 1, kChunk, file);
-            std::fclose(file);
-        }
-        std::filesystem::rename(staging, root / "phone");
-
-        setenv("QUILLON_SIM_DEVICES", root.c_str(), 1);
+        root = BenchDevice::scratchFolder("mobiledevice-bench");
+        host = BenchDevice::layOutPhone(root, kFileSize);
         AMDeviceNotificationRef subscription = nullptr;
         AMDeviceNotificationSubscribe(&Device::callback, 0, 0, this, &subscription);
         for (int i = 0; i < 100 && !device; ++i) {
@@ -132,9 +112,8 @@ void BM_UploadThroughFileService(benchmark::State &state)
 void BM_Cp(benchmark::State &state)
 {
     Device &d = device();
-    const std::string command = "cp " + (d.host / "source.bin").string() + " " + (d.host / "copied.bin").string();
     for (auto _ : state) {
-        if (std::system(command.c_str()) != 0)
+        if (!BenchDevice::copyWithCp(d.host / "source.bin", d.host / "copied.bin"))
             std::abort();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));

@@ -271,16 +271,7 @@ int AppController::makeConnection()
     };
 
     // 1. Connect, with retries: a device that was just plugged in often refuses at first.
-    AMDError result = 0;
-    const int tries = std::max(1, deviceTimings().connectTries.load());
-    for (int attempt = 1; attempt <= tries; ++attempt) {
-        result = AMDeviceConnect(device);
-        if (result == 0)
-            break;
-        // At quit no more tries: the main thread waits for mLock to close the connections.
-        if (gBail.load() || !mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
-            break;
-    }
+    AMDError result = connectWithRetries(device, deviceTimings().connectTries.load());
     if (result) {
         VarnekLog("AMDeviceConnect: %d", result);
         mErrorCode.store(result);
@@ -393,20 +384,26 @@ int AppController::makeConnection()
     return 0;
 }
 
+int AppController::connectWithRetries(AMDeviceRef device, int tries)
+{
+    AMDError result = 0;
+    for (int attempt = 1; attempt <= std::max(1, tries); ++attempt) {
+        result = AMDeviceConnect(device);
+        if (result == 0)
+            break;
+        // At quit no more tries: the main thread waits for mLock to close the connections.
+        if (gBail.load() || !mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
+            break;
+    }
+    return result;
+}
+
 int AppController::StartSession(AMDeviceRef device)
 {
     std::lock_guard lock(mLock);
     AMDeviceStopSession(device);
     AMDeviceDisconnect(device);
-    AMDError result = 0;
-    const int tries = std::max(1, deviceTimings().reconnectTries.load());
-    for (int attempt = 1; attempt <= tries; ++attempt) {
-        result = AMDeviceConnect(device);
-        if (result == 0)
-            break;
-        if (gBail.load() || !mDeviceThreads.sleepFor(deviceTimings().connectRetryMs.load()))
-            break;
-    }
+    AMDError result = connectWithRetries(device, deviceTimings().reconnectTries.load());
     if (result) {
         VarnekLog("AMDeviceConnect for reconnect: %d", result);
         return result;

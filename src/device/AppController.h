@@ -435,6 +435,9 @@ private:
     void resetState();
     // setupDevice, also telling the caller which generation number this attempt raised.
     int setupDevice(int *raisedInstance);
+    // AMDeviceConnect, tried up to `tries` times a retry interval apart (a device that was
+    // just plugged in often refuses at first); stops early at quit. Caller holds mLock.
+    int connectWithRetries(AMDeviceRef device, int tries);
     // Queued to the main thread; dropped when the controller is gone.
     void onMain(std::function<void()> work);
     void onMainAfter(int ms, std::function<void()> work);

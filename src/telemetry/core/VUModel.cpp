@@ -166,41 +166,20 @@ std::optional<QDateTime> VUCoder::decodeDate(const QString &key) const
     return value.toDateTime().toUTC();
 }
 
-qint64 VUCoder::decodeInt64(const QString &key) const
+QVariant VUCoder::numericField(const QString &key) const
 {
     const QVariant value = mFields.value(key);
-    if (!value.isValid())
-        return 0;
-    if (!isNumber(value)) {
+    if (value.isValid() && !isNumber(value)) {
         mFailed = true;
-        return 0;
+        return {};
     }
-    return value.toLongLong();
+    return value;
 }
 
-double VUCoder::decodeDouble(const QString &key) const
-{
-    const QVariant value = mFields.value(key);
-    if (!value.isValid())
-        return 0;
-    if (!isNumber(value)) {
-        mFailed = true;
-        return 0;
-    }
-    return value.toDouble();
-}
-
-bool VUCoder::decodeBool(const QString &key) const
-{
-    const QVariant value = mFields.value(key);
-    if (!value.isValid())
-        return false;
-    if (!isNumber(value)) {
-        mFailed = true;
-        return false;
-    }
-    return value.toBool();
-}
+// An absent or wrongly typed field reads as 0, 0.0 or NO (the latter also fails the decode).
+qint64 VUCoder::decodeInt64(const QString &key) const { return numericField(key).toLongLong(); }
+double VUCoder::decodeDouble(const QString &key) const { return numericField(key).toDouble(); }
+bool VUCoder::decodeBool(const QString &key) const { return numericField(key).toBool(); }
 
 std::optional<qint64> VUCoder::decodeNumber(const QString &key) const
 {

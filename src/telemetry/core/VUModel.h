@@ -83,6 +83,10 @@ public:
     void fail() const { mFailed = true; }
 
 private:
+    // The field when it holds a number (or bool); invalid when absent or, failing the
+    // decode, of another kind.
+    QVariant numericField(const QString &key) const;
+
     QVariantMap mFields;
     mutable bool mFailed = false;
 };
