@@ -1,5 +1,7 @@
 #include "archive/QNArchive.h"
 
+#include "archive/ArchiveFolder.h"
+
 #include "platform/Paths.h"
 #include "shell/Defaults.h"
 #include "shell/VarnekLogger.h"
@@ -45,10 +47,7 @@ QString tr(const char *text) { return QCoreApplication::translate("QNArchive", t
 
 QString QNArchive::archiveLocation()
 {
-    QString location = preferenceValue(QStringLiteral("ARCHIVE_LOCATION")).toString();
-    if (location.isEmpty())
-        location = QStringLiteral("~/Library/Application Support/Quillon");
-    return Paths::resolveUserPath(location);
+    return archiveFolderPath();
 }
 
 std::shared_ptr<QNArchive>

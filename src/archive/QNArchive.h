@@ -24,7 +24,7 @@ public:
     static QList<std::shared_ptr<QNArchive>> getAllDevices();
     static QList<std::shared_ptr<QNArchive>> getAllDevices(const QString &folder);
 
-    // The archive folder: the "ARCHIVE_LOCATION" preference with its tilde expanded.
+    // The archive folder as an absolute path (archive/ArchiveFolder.h).
     static QString archiveLocation();
 
     // A name that no archive of `otherDevices` shows yet.

@@ -9,7 +9,7 @@
 #include "device/MobileDeviceFramework.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
 #include <QCoreApplication>

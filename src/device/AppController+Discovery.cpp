@@ -8,7 +8,7 @@
 #include "device/MobileDeviceFramework.h"
 #include "platform/UserDefaults.h"
 #include "shell/Defaults.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "device/DevicePath.h"
 #include "device/FileAccessSupport.h"
 #include "device/MobileDeviceFramework.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
 #include <QCoreApplication>

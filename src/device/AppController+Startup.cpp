@@ -8,7 +8,7 @@
 #include "device/DeviceTimings.h"
 #include "device/MobileDeviceFramework.h"
 #include "device/MobileDeviceRunLoopSource.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
 #include <QCoreApplication>

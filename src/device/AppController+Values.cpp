@@ -6,7 +6,7 @@
 #include "device/FileAccessSupport.h"
 #include "platform/KeyedArchive.h"
 #include "platform/UserDefaults.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
 #include <QCoreApplication>

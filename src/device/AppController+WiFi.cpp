@@ -7,7 +7,7 @@
 #include "device/FrameworkValues.h"
 #include "device/MobileDeviceFramework.h"
 #include "shell/Defaults.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 
 #include <QDateTime>

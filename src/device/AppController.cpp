@@ -3,7 +3,7 @@
 #include "archive/QNArchive.h"
 #include "device/MobileDeviceFramework.h"
 #include "device/MobileDeviceRunLoopSource.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/VarnekLogger.h"
 #include "platform/UserDefaults.h"
 

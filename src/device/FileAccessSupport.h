@@ -2,8 +2,8 @@
 // Small helpers shared by the device controller's file-access sources.
 
 #include "device/AppController.h"
-#include "device/DeviceFilesWindow.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/DeviceFilesWindow.h"
+#include "interfaces/FRWindowHub.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "AppDelegate.h"
 
-#include "FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "PFMoveApplication.h"
 #include "VarnekLogger.h"
 

@@ -1,6 +1,7 @@
 #include "FRWindow.h"
 
 #include "ErrorSheet.h"
+#include "archive/ArchiveFolder.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
@@ -20,7 +21,6 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-QString gArchiveLocation;
 
 namespace {
 const char kVersion[] = "2.14.1";
@@ -108,16 +108,16 @@ void FRWindow::awakeFromNib()
 void FRWindow::finishLaunching()
 {
     const QVariant stored = UserDefaults::standard().objectForKey(QStringLiteral("ARCHIVE_LOCATION"));
+    QString location = kDefaultArchiveLocation;
     if (stored.isValid() && !stored.toString().isEmpty()) {
-        gArchiveLocation = stored.toString();
-        const QString resolved = Paths::resolveUserPath(gArchiveLocation);
+        location = stored.toString();
+        const QString resolved = Paths::resolveUserPath(location);
         if (!QFileInfo::exists(resolved))
             QDir().mkpath(resolved);
         if (!QFileInfo::exists(resolved))
-            gArchiveLocation = kDefaultArchiveLocation;
-    } else {
-        gArchiveLocation = kDefaultArchiveLocation;
+            location = kDefaultArchiveLocation;
     }
+    setArchiveLocation(location);
     if (mDevice) {
         mDevice->setWindow(this);
         mDevice->setupiPhone();

@@ -17,8 +17,8 @@
 // and free-space threads read them) and reportError() (any thread; it hops to the main
 // thread).
 
-#include "device/DeviceFilesWindow.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/DeviceFilesWindow.h"
+#include "interfaces/FRWindowHub.h"
 #include "window/DevicesMenu.h"
 
 #include <QMainWindow>
@@ -101,6 +101,11 @@ public:
     void showInformationPanel(const QString &title, const QString &text) override;
     // No photo-loading thread exists yet.
     void stopPhotosThread() override {}
+    // No backup windows exist yet.
+    void refreshBackupWindows() override {}
+    // Kept for the progress bar, which reads them on its timer.
+    void setBackupProgressMax(double max) override { mProgressMax = max; }
+    void setBackupProgressValue(double value) override { mProgressValue = value; }
 
     // DeviceFilesWindow
     Mode windowMode() const override { return mWindowMode.load(); }
@@ -132,6 +137,8 @@ private:
     QTimer *mSetupTimer = nullptr;
     QString mCurrentMode;
     std::atomic<Mode> mWindowMode{Mode::Other};
+    std::atomic<double> mProgressMax{0};
+    std::atomic<double> mProgressValue{0};
     DevicesMenu mDevicesMenu;
     ErrorSheet *mErrorSheet = nullptr;
     QLabel *mStatusIcon = nullptr;
@@ -139,5 +146,3 @@ private:
     QString mStatusColour;
 };
 
-// The archive folder in use, resolved once at launch; it may start with "~".
-extern QString gArchiveLocation;

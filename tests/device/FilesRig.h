@@ -11,7 +11,7 @@
 #include "RecordingWindow.h"
 #include "TestHome.h"
 #include "device/AppController.h"
-#include "device/DeviceFilesWindow.h"
+#include "interfaces/DeviceFilesWindow.h"
 
 #include <QHash>
 #include <QTemporaryDir>

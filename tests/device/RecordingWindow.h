@@ -2,11 +2,13 @@
 // A stand-in for the main window in core tests: records every reporting call, in order, with
 // its arguments, and answers opened() as a test sets it. Main thread only, like the window.
 
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <atomic>
 
 class RecordingWindow : public FRWindowHub
 {
@@ -54,6 +56,13 @@ public:
     }
     bool opened() const override { return isOpen; }
     void stopPhotosThread() override { record(QStringLiteral("stopPhotosThread")); }
+    void refreshBackupWindows() override { record(QStringLiteral("refreshBackupWindows")); }
+    // The progress calls come from session threads, so they are kept apart from the
+    // main-thread call list.
+    void setBackupProgressMax(double max) override { progressMax = max; }
+    void setBackupProgressValue(double value) override { progressValue = value; }
+    std::atomic<double> progressMax{0};
+    std::atomic<double> progressValue{0};
     void loadArchiveWindows() override { record(QStringLiteral("loadArchiveWindows")); }
     void setThreadRunning(bool running) override
     {

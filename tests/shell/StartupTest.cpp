@@ -1,6 +1,6 @@
 #include "TestHome.h"
 #include "shell/AppDelegate.h"
-#include "shell/FRWindowHub.h"
+#include "interfaces/FRWindowHub.h"
 #include "shell/Respawn.h"
 
 #include <QStringList>
@@ -31,6 +31,9 @@ public:
     void showInformationPanel(const QString &, const QString &) override {}
     bool opened() const override { return true; }
     void stopPhotosThread() override {}
+    void refreshBackupWindows() override {}
+    void setBackupProgressMax(double) override {}
+    void setBackupProgressValue(double) override {}
 };
 
 class RecordingArchiveWindow : public ArchiveWindowHook

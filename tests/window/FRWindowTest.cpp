@@ -1,4 +1,5 @@
 #include "TestHome.h"
+#include "archive/ArchiveFolder.h"
 #include "device/AppController.h"
 #include "platform/UserDefaults.h"
 #include "shell/AppDelegate.h"
@@ -35,7 +36,7 @@ TEST(FRWindow, StartsAsTheCollapsedStripAndExpandsToTheRememberedHeight)
     EXPECT_EQ(window.maximumHeight(), FRWindow::kCollapsedHeight);
     EXPECT_EQ(window.currentMode(), "SMS");
     EXPECT_EQ(window.statusText(), "Starting up...");
-    EXPECT_EQ(gArchiveLocation, "~/Library/Application Support/Quillon");
+    EXPECT_EQ(archiveLocation(), "~/Library/Application Support/Quillon");
     EXPECT_TRUE(UserDefaults::standard().boolForKey("PRINT_SELECTION")); // the device layer started
     EXPECT_TRUE(UserDefaults::standard().contains("SHOW_SMS"));          // start-up values written
 
@@ -74,11 +75,11 @@ TEST(FRWindow, AStoredArchiveLocationThatCannotBeMadeFallsBackToTheDefault)
     UserDefaults::standard().setObject(blocker + "/Archive", "ARCHIVE_LOCATION");
     FRWindow window(nullptr, nullptr);
     window.finishLaunching();
-    EXPECT_EQ(gArchiveLocation, "~/Library/Application Support/Quillon");
+    EXPECT_EQ(archiveLocation(), "~/Library/Application Support/Quillon");
 
     const QString chosen = home.path() + "/Elsewhere/Quillon";
     UserDefaults::standard().setObject(chosen, "ARCHIVE_LOCATION");
     window.finishLaunching();
-    EXPECT_EQ(gArchiveLocation, chosen);
+    EXPECT_EQ(archiveLocation(), chosen);
     EXPECT_TRUE(QFileInfo(chosen).isDir());
 }

@@ -13,7 +13,7 @@
 // window's receiver gets kFailedToGetAPassword (Cancel on the main window), or nothing
 // (Cancel on another window).
 
-#include "backup/BackupPasswordPrompt.h"
+#include "interfaces/BackupPasswordPrompt.h"
 
 #include <QDialog>
 #include <QObject>

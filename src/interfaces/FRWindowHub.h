@@ -54,4 +54,12 @@ public:
     virtual bool opened() const = 0;
     // Asks a running photo load to stop and waits for it.
     virtual void stopPhotosThread() = 0;
+
+    // --- Backups ----------------------------------------------------------------------------
+    // The backup list changed: the backup windows rebuild their source lists.
+    virtual void refreshBackupWindows() = 0;
+    // Backup progress, from any thread: the range 0 .. max, and the value shown by the
+    // window's progress timer (negative, above the maximum or while cancelling: indeterminate).
+    virtual void setBackupProgressMax(double max) = 0;
+    virtual void setBackupProgressValue(double value) = 0;
 };
