@@ -9,6 +9,9 @@ find_package(CURL REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
+# The crash report format's bindings: protoc-c generates them, protobuf-c decodes with them.
+pkg_check_modules(PROTOBUFC REQUIRED IMPORTED_TARGET libprotobuf-c)
+find_program(PROTOC_C_EXECUTABLE protoc-c REQUIRED)
 
 set(CMAKE_AUTOMOC ON)
 set(CMAKE_AUTOUIC OFF)

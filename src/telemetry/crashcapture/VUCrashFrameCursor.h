@@ -1,0 +1,62 @@
+#pragma once
+// Walks one thread's stack frame by frame, from a thread state, at crash time. Each step asks
+// an ordered list of frame readers for the caller's frame; the first that answers wins.
+//
+// Life of a cursor (on the caller's stack): vuframe_cursor_init, vuframe_cursor_next until it
+// returns non-zero (VUFRAME_ERR_NOFRAME is the normal end), vuframe_cursor_free. The first
+// step delivers the initial state itself; the cursor bounds nothing, the caller caps frames.
+//
+// Crash-time code: nothing here allocates or locks.
+
+#include "VUCrashAsyncImageList.h"
+#include "VUCrashAsyncThreadState.h"
+
+typedef enum {
+  VUFRAME_ERR_NONE = 0,
+  VUFRAME_ERR_UNKNOWN = 1,
+  VUFRAME_ERR_NOFRAME = 2,
+  VUFRAME_ERR_BADFRAME = 3,
+  VUFRAME_ERR_NOTSUP = 4,
+  VUFRAME_ERR_INVAL = 5,
+  VUFRAME_ERR_INTERNAL = 6,
+  VUFRAME_ERR_BADREG = 7,
+} vuframe_error_t;
+
+const char *vuframe_strerror(vuframe_error_t error);
+
+struct vuframe_cursor_t {
+  vucrash_task_t task;
+  vucrash_async_image_list_t *image_list;
+  uint32_t depth;
+  vucrash_async_thread_state_t prev_frame;
+  vucrash_async_thread_state_t frame;
+};
+
+// A frame reader: fills next_frame with the caller of current_frame. previous_frame is
+// nullptr on the first reader step of a walk.
+typedef vuframe_error_t (*vuframe_cursor_frame_reader_t)(
+    vucrash_task_t task, vucrash_async_image_list_t *image_list,
+    const vucrash_async_thread_state_t *current_frame,
+    const vucrash_async_thread_state_t *previous_frame,
+    vucrash_async_thread_state_t *next_frame);
+
+vuframe_error_t vuframe_cursor_init(vuframe_cursor_t *cursor, vucrash_task_t task,
+                                    const vucrash_async_thread_state_t *thread_state,
+                                    vucrash_async_image_list_t *image_list);
+// One step with the standard readers.
+vuframe_error_t vuframe_cursor_next(vuframe_cursor_t *cursor);
+vuframe_error_t vuframe_cursor_next_with_readers(vuframe_cursor_t *cursor,
+                                                 const vuframe_cursor_frame_reader_t *readers,
+                                                 size_t reader_count);
+vuframe_error_t vuframe_cursor_get_reg(const vuframe_cursor_t *cursor, vucrash_regnum_t regnum,
+                                       vucrash_greg_t *value);
+const char *vuframe_cursor_get_regname(const vuframe_cursor_t *cursor, vucrash_regnum_t regnum);
+size_t vuframe_cursor_get_regcount(const vuframe_cursor_t *cursor);
+void vuframe_cursor_free(vuframe_cursor_t *cursor);
+
+// Follows the chain of saved frame pointers (VUCrashFrameWalkerFramePointer.cpp).
+vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
+                                              vucrash_async_image_list_t *image_list,
+                                              const vucrash_async_thread_state_t *current_frame,
+                                              const vucrash_async_thread_state_t *previous_frame,
+                                              vucrash_async_thread_state_t *next_frame);

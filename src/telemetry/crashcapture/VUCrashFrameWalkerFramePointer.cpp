@@ -1,0 +1,58 @@
+// Crash-time code: no heap, no locks, no stdio; async-signal-safe system calls only.
+//
+// The last resort of the frame readers: follows the chain of saved frame pointers, which
+// works for any code built with frame pointers, whether or not it has unwind information.
+#include "VUCrashFrameCursor.h"
+
+#include "VUCrashAsyncLog.h"
+
+vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
+                                              vucrash_async_image_list_t *image_list,
+                                              const vucrash_async_thread_state_t *current_frame,
+                                              const vucrash_async_thread_state_t *previous_frame,
+                                              vucrash_async_thread_state_t *next_frame) {
+  (void)image_list;
+  const size_t wordSize = vucrash_async_thread_state_get_greg_size(current_frame);
+
+  if (!vucrash_async_thread_state_has_reg(current_frame, VUCRASH_REG_FP)) {
+    VUCR_LOG("The frame pointer is unavailable, can't read saved register.");
+    return VUFRAME_ERR_BADFRAME;
+  }
+  const vucrash_greg_t fp = vucrash_async_thread_state_get_reg(current_frame, VUCRASH_REG_FP);
+  if (fp == 0)
+    return VUFRAME_ERR_NOFRAME;
+
+  if (previous_frame != nullptr &&
+      vucrash_async_thread_state_has_reg(previous_frame, VUCRASH_REG_FP)) {
+    const vucrash_greg_t prevFp =
+        vucrash_async_thread_state_get_reg(previous_frame, VUCRASH_REG_FP);
+    const uint32_t direction = vucrash_async_thread_state_get_stack_direction(current_frame);
+    if ((direction == VUCRASH_ASYNC_STACK_DIRECTION_DOWN && fp < prevFp) ||
+        (direction == VUCRASH_ASYNC_STACK_DIRECTION_UP && fp > prevFp)) {
+      VUCR_LOG("Stack growing in wrong direction, terminating stack walk");
+      return VUFRAME_ERR_BADFRAME;
+    }
+  }
+
+  // The saved frame pointer, then the return address.
+  vucrash_greg_t words[2] = {0, 0};
+  vucrash_error_t err;
+  if (wordSize == 4) {
+    uint32_t small[2];
+    err = vucrash_async_read_addr(task, fp, small, sizeof(small));
+    words[0] = small[0];
+    words[1] = small[1];
+  } else {
+    err = vucrash_async_read_addr(task, fp, words, sizeof(words));
+  }
+  if (err != VUCRASH_ERR_NONE) {
+    VUCR_LOG("Failed to read frame: %d", static_cast<int>(err));
+    return VUFRAME_ERR_BADFRAME;
+  }
+
+  vucrash_async_thread_state_copy(next_frame, current_frame);
+  vucrash_async_thread_state_clear_all_regs(next_frame);
+  vucrash_async_thread_state_set_reg(next_frame, VUCRASH_REG_FP, words[0]);
+  vucrash_async_thread_state_set_reg(next_frame, VUCRASH_REG_IP, words[1]);
+  return VUFRAME_ERR_NONE;
+}
