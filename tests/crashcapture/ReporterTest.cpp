@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -249,6 +250,54 @@ TEST(ReportWriter, ReportsWithinTightLimitsStillDecode) {
   for (std::thread &t : threads)
     t.join();
   vucrash_log_writer_free(&writer);
+}
+
+// A writer whose preparation failed still emits every text a reader depends on, as empty
+// text, rather than leaving required fields out.
+TEST(ReportWriter, TextsThatCouldNotBePreparedAreWrittenEmpty) {
+  vucrash_async_image_list_t images;
+  ASSERT_EQ(vucrash_nasync_image_list_init(&images, vu_task_self()), VUCRASH_ERR_NONE);
+  vucrash_log_writer_t writer;
+  memset(&writer, 0, sizeof(writer));
+  writer.uncaught_exception.has_exception = true;  // with neither name nor reason
+
+  FILE *tmp = tmpfile();
+  vucrash_async_file_t file;
+  vucrash_async_file_init(&file, fileno(tmp), VUCRASH_REPORT_MAX_SIZE);
+  vucrash_log_writer_signal_info_t siginfo = {};
+  siginfo.bsd_info.signo = 99;  // no name in the table
+  siginfo.bsd_info.code = -3;
+  struct Context {
+    vucrash_log_writer_t *writer;
+    vucrash_async_image_list_t *images;
+    vucrash_async_file_t *file;
+    vucrash_log_writer_signal_info_t *siginfo;
+  } context = {&writer, &images, &file, &siginfo};
+  vucrash_async_thread_state_current(
+      [](vucrash_async_thread_state_t *state, void *ctx) {
+        auto *c = static_cast<Context *>(ctx);
+        return vucrash_log_writer_write(c->writer, vu_mach_thread_self(), c->images, c->file,
+                                        c->siginfo, state);
+      },
+      &context);
+  ASSERT_TRUE(vucrash_async_file_flush(&file));
+  std::vector<uint8_t> bytes(static_cast<size_t>(lseek(fileno(tmp), 0, SEEK_END)));
+  ASSERT_EQ(pread(fileno(tmp), bytes.data(), bytes.size(), 0),
+            static_cast<ssize_t>(bytes.size()));
+  fclose(tmp);
+
+  Vucrash__CrashReport *report = decodeReport(bytes);
+  ASSERT_NE(report, nullptr);
+  EXPECT_STREQ(report->system_info->os_version, "");
+  EXPECT_STREQ(report->application_info->identifier, "");
+  EXPECT_STREQ(report->application_info->version, "");
+  ASSERT_NE(report->exception, nullptr);
+  EXPECT_STREQ(report->exception->name, "");
+  EXPECT_STREQ(report->exception->reason, "");
+  EXPECT_STREQ(report->signal->name, "#99");
+  EXPECT_STREQ(report->signal->code, "#-3");
+  vucrash__crash_report__free_unpacked(report, nullptr);
+  vucrash_nasync_image_list_free(&images);
 }
 
 TEST(HostAndProcess, KernelReleaseParsesIntoThreeNumbers) {
