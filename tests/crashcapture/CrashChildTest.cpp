@@ -291,6 +291,22 @@ TEST(CrashChild, DeepStacksAreCutAt512Frames) {
   EXPECT_EQ(child.crashedThread()->n_frames, 512u);
 }
 
+TEST(CrashChild, ANewCrashReplacesAPendingReport) {
+  CrashChildOptions options;
+  options.prepare = [] {
+    std::string path = std::string(getenv("XDG_CACHE_HOME")) +
+                       "/org.quillon.crashreporter.data/org.quillon.CrashTest/live_report.vucrash";
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string old(300000, 'x');
+    (void)!write(fd, old.data(), old.size());
+    close(fd);
+  };
+  CrashChild child(callAbort, options);
+  EXPECT_TRUE(child.killedBy(SIGABRT));
+  ASSERT_NE(child.report(), nullptr);
+  EXPECT_STREQ(child.report()->signal->name, "SIGABRT");
+}
+
 // The callback is for after a report exists: when the report cannot be written, it stays
 // silent.
 TEST(CrashChild, PostCrashCallbackRunsOnlyAfterAGoodWrite) {

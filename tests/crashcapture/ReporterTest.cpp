@@ -300,6 +300,49 @@ TEST(ReportWriter, TextsThatCouldNotBePreparedAreWrittenEmpty) {
   vucrash_nasync_image_list_free(&images);
 }
 
+// Without a thread list (here: threads were never made listable) the report still holds the
+// crashed thread: a report without one would be rejected by every reader.
+TEST(ReportWriter, CrashedThreadIsWrittenWhenThreadsCannotBeListed) {
+  if (vucrash_thread_parking_signal() != 0)
+    GTEST_SKIP() << "thread listing was set up by an earlier test in this process";
+  vucrash_async_image_list_t images;
+  ASSERT_EQ(vucrash_nasync_image_list_init(&images, vu_task_self()), VUCRASH_ERR_NONE);
+  vucrash_log_writer_t writer;
+  vucrash_log_writer_init(&writer, "org.quillon.Alone", "1", nullptr, 0, false);
+  FILE *tmp = tmpfile();
+  vucrash_async_file_t file;
+  vucrash_async_file_init(&file, fileno(tmp), VUCRASH_REPORT_MAX_SIZE);
+  vucrash_log_writer_signal_info_t siginfo = {};
+  siginfo.bsd_info.signo = 11;
+  siginfo.bsd_info.code = 1;
+  struct Context {
+    vucrash_log_writer_t *writer;
+    vucrash_async_image_list_t *images;
+    vucrash_async_file_t *file;
+    vucrash_log_writer_signal_info_t *siginfo;
+  } context = {&writer, &images, &file, &siginfo};
+  vucrash_async_thread_state_current(
+      [](vucrash_async_thread_state_t *state, void *ctx) {
+        auto *c = static_cast<Context *>(ctx);
+        return vucrash_log_writer_write(c->writer, vu_mach_thread_self(), c->images, c->file,
+                                        c->siginfo, state);
+      },
+      &context);
+  ASSERT_TRUE(vucrash_async_file_flush(&file));
+  std::vector<uint8_t> bytes(static_cast<size_t>(lseek(fileno(tmp), 0, SEEK_END)));
+  ASSERT_EQ(pread(fileno(tmp), bytes.data(), bytes.size(), 0),
+            static_cast<ssize_t>(bytes.size()));
+  fclose(tmp);
+  Vucrash__CrashReport *report = decodeReport(bytes);
+  ASSERT_NE(report, nullptr);
+  ASSERT_EQ(report->n_threads, 1u);
+  EXPECT_TRUE(report->threads[0]->crashed);
+  EXPECT_EQ(report->threads[0]->n_registers, 21u);
+  vucrash__crash_report__free_unpacked(report, nullptr);
+  vucrash_log_writer_free(&writer);
+  vucrash_nasync_image_list_free(&images);
+}
+
 TEST(HostAndProcess, KernelReleaseParsesIntoThreeNumbers) {
   struct Case {
     const char *release;
