@@ -18,6 +18,16 @@ QByteArray SHA1Data(const QByteArray &data)
     return digest;
 }
 
+QString SHA1String(const QByteArray &data)
+{
+    return QString::fromLatin1(SHA1Data(data).toHex());
+}
+
+QString SHA1String(const QString &text)
+{
+    return SHA1String(text.toUtf8());
+}
+
 namespace BackupCrypto {
 
 namespace {
@@ -146,15 +156,17 @@ struct AesCbcStream::Context
 AesCbcStream::AesCbcStream() : mContext(std::make_unique<Context>()) {}
 AesCbcStream::~AesCbcStream() = default;
 
-bool AesCbcStream::init(bool encrypt, const QByteArray &key, const QByteArray &iv)
+bool AesCbcStream::init(bool encrypt, const QByteArray &key, const QByteArray &iv, bool padding)
 {
     const EVP_CIPHER *cipher = cbcCipherFor(key.size());
     if (!cipher || !mContext->ctx || (!iv.isEmpty() && iv.size() != 16))
         return false;
     static const unsigned char zeroIV[16] = {};
-    return EVP_CipherInit_ex(mContext->ctx.get(), cipher, nullptr, bytes(key),
-                             iv.isEmpty() ? zeroIV : bytes(iv), encrypt ? 1 : 0)
-           == 1;
+    if (EVP_CipherInit_ex(mContext->ctx.get(), cipher, nullptr, bytes(key),
+                          iv.isEmpty() ? zeroIV : bytes(iv), encrypt ? 1 : 0)
+        != 1)
+        return false;
+    return EVP_CIPHER_CTX_set_padding(mContext->ctx.get(), padding ? 1 : 0) == 1;
 }
 
 bool AesCbcStream::update(const unsigned char *in, size_t inLength, unsigned char *out,
@@ -178,6 +190,33 @@ bool AesCbcStream::final(unsigned char *out, size_t *outLength)
         return false;
     *outLength = size_t(produced);
     return true;
+}
+
+int pkcs7PaddingLength(const unsigned char *block)
+{
+    const int pad = block[15];
+    if (pad < 1 || pad > 16)
+        return 0;
+    for (int i = 16 - pad; i < 16; ++i) {
+        if (block[i] != pad)
+            return 0;
+    }
+    return pad;
+}
+
+bool isWholeSQLiteFile(const QByteArray &header, qint64 length)
+{
+    static const char kMagic[] = "SQLite format 3";
+    if (header.size() < 100 || !header.startsWith(QByteArray(kMagic, sizeof kMagic)))
+        return false;
+    const auto *h = reinterpret_cast<const unsigned char *>(header.constData());
+    qint64 pageSize = (qint64(h[16]) << 8) | h[17];
+    if (pageSize == 1)
+        pageSize = 65536;
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
+        return false;
+    const qint64 pages = (qint64(h[28]) << 24) | (qint64(h[29]) << 16) | (qint64(h[30]) << 8) | h[31];
+    return length > 0 && length % pageSize == 0 && pages * pageSize == length;
 }
 
 } // namespace BackupCrypto

@@ -8,18 +8,22 @@
 // never is).
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstddef>
 #include <memory>
 
-// The fixed initialisation vector of encrypted manifest file records. Records carry no IV of
-// their own, so every writer and reader of such records must use exactly these 16 bytes.
-inline constexpr unsigned char kMBFileRecordIV[16] = {
-    0x51, 0x75, 0x69, 0x6c, 0x6c, 0x6f, 0x6e, 0x2d, 0x4d, 0x42, 0x46, 0x69, 0x6c, 0x65, 0x49, 0x56};
+#include "backup/MBFileRecordIV.h"
+
+// kMBFileRecordIV as bytes.
 QByteArray mbFileRecordIV();
 
 // The 20-byte SHA-1 digest of `data`.
 QByteArray SHA1Data(const QByteArray &data);
+// The 40 lowercase hex digits of the SHA-1 of `text`'s UTF-8 bytes, or of `data`: the form
+// of a backup's file identifiers ("<domain>-<relative path>").
+QString SHA1String(const QString &text);
+QString SHA1String(const QByteArray &data);
 
 namespace BackupCrypto {
 
@@ -57,8 +61,9 @@ public:
     AesCbcStream(const AesCbcStream &) = delete;
     AesCbcStream &operator=(const AesCbcStream &) = delete;
 
-    // False when the key length is not an AES key length or the library refuses.
-    bool init(bool encrypt, const QByteArray &key, const QByteArray &iv = {});
+    // False when the key length is not an AES key length or the library refuses. Without
+    // `padding` the stream neither adds nor strips PKCS#7 padding (the caller checks it).
+    bool init(bool encrypt, const QByteArray &key, const QByteArray &iv = {}, bool padding = true);
     bool update(const unsigned char *in, size_t inLength, unsigned char *out, size_t *outLength);
     bool final(unsigned char *out, size_t *outLength);
 
@@ -66,5 +71,15 @@ private:
     struct Context;
     std::unique_ptr<Context> mContext;
 };
+
+// The PKCS#7 padding length (1..16) that the final 16-byte block `block` carries, or 0 when
+// its padding is invalid.
+int pkcs7PaddingLength(const unsigned char *block);
+
+// Whether `length` bytes that begin with `header` (at least the first 100 bytes) form a
+// whole SQLite database file: the magic text, a valid page size, and a page count in the
+// header that agrees with the length. Some devices store databases whose last encrypted
+// block has no padding; their plain text is kept whole when it passes this check.
+bool isWholeSQLiteFile(const QByteArray &header, qint64 length);
 
 } // namespace BackupCrypto

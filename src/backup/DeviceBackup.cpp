@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
 std::atomic<bool> gBackupsBlocked{false};
@@ -37,25 +38,20 @@ QVariantMap readPlistMap(const QString &path, bool *readable)
     return root->toMap();
 }
 
-bool hasManifestDatabase(const QString &path)
-{
-    return QFileInfo::exists(path + "/Manifest.mbdb") || QFileInfo::exists(path + "/Manifest.db");
-}
-
 } // namespace
 
-DeviceBackupPtr DeviceBackup::initWithPath(const QString &path)
+DeviceBackupPtr DeviceBackup::initWithPath(const QString &path, bool unlock)
 {
     DeviceBackupPtr backup(new DeviceBackup);
     backup->mBackupPath = path;
     VarnekLog("BACKUP: initWithPath");
-    backup->getBackupInfo();
+    backup->getBackupInfo(unlock);
     if (backup->mDisplayName.isEmpty()) {
         VarnekLog("We didn't get the display name.");
         return nullptr;
     }
     VarnekLog("Initialized %s", qUtf8Printable(backup->mDisplayName));
-    if (!hasManifestDatabase(path))
+    if (!BackupManifest::checkManifestAtPath(path))
         return nullptr;
     return backup;
 }
@@ -70,7 +66,7 @@ QString DeviceBackup::keychainAccount() const
     return BackupKeychain::kBackupAccountPrefix + mBackupFileName;
 }
 
-void DeviceBackup::getBackupInfo()
+void DeviceBackup::getBackupInfo(bool unlock)
 {
     bool readable = false;
     const QString infoPath = mBackupPath + "/Info.plist";
@@ -117,18 +113,22 @@ void DeviceBackup::getBackupInfo()
     }
     mKeybag = Keybag::initWithData(manifest.value("BackupKeyBag").toByteArray(),
                                    manifest.value("ManifestKey").toByteArray());
-    if (!mKeybag || mBackupFileName.isEmpty())
-        return;
-    unlockWithRememberedCredentials();
+    if (unlock)
+        unlockWithRememberedCredentials();
 }
 
-void DeviceBackup::unlockWithRememberedCredentials()
+bool DeviceBackup::unlockWithRememberedCredentials()
 {
+    const std::shared_ptr<Keybag> bag = keybag();
+    if (!bag || mBackupFileName.isEmpty())
+        return false;
+    if (mHasUnlockedKeybag)
+        return true;
     const BackupCredentials::Entry cached = BackupCredentials::lookup(mBackupFileName);
     if (!cached.password.isNull()) {
-        if (mKeybag->descriptionWithData(cached.password, cached.key) == Keybag::kUnlocked) {
+        if (bag->descriptionWithData(cached.password, cached.key) == Keybag::kUnlocked) {
             mHasUnlockedKeybag = true;
-            return;
+            return true;
         }
         BackupCredentials::forget(mBackupFileName);
     }
@@ -140,33 +140,35 @@ void DeviceBackup::unlockWithRememberedCredentials()
     // Only a password that was really read and then failed is stale; a locked or
     // unavailable keychain says nothing about the stored items.
     if (passwordStatus != Keychain::Status::Success || password.isNull())
-        return;
-    int status = mKeybag->descriptionWithData(password, key);
+        return false;
+    int status = bag->descriptionWithData(password, key);
     // The remembered key belongs to the keybag it was derived from: a later backup of the
     // device may carry a new salt under the same password, so the password itself decides.
     if (status == Keybag::kWrongPassword && !key.isEmpty())
-        status = mKeybag->descriptionWithData(password);
+        status = bag->descriptionWithData(password);
     if (status != Keybag::kUnlocked) {
         // Only a password the keybag refused is stale; a keybag that cannot derive at all
         // (damaged parameters) says nothing about it.
         if (status == Keybag::kWrongPassword)
             BackupKeychain::deletePasswordForAccount(account);
-        return;
+        return false;
     }
-    const QByteArray derived = mKeybag->decoded();
+    const QByteArray derived = bag->decoded();
     BackupCredentials::store(mBackupFileName, password, derived);
     mHasUnlockedKeybag = true;
     BackupKeychain::rememberPassword(password, derived, account);
+    return true;
 }
 
 int DeviceBackup::unlockWithPassword(const QString &password, bool remember)
 {
-    if (!mKeybag)
+    const std::shared_ptr<Keybag> bag = keybag();
+    if (!bag)
         return Keybag::kNoCredentials;
-    const int status = mKeybag->descriptionWithData(password);
+    const int status = bag->descriptionWithData(password);
     if (status != Keybag::kUnlocked)
         return status;
-    const QByteArray derived = mKeybag->decoded();
+    const QByteArray derived = bag->decoded();
     BackupCredentials::store(mBackupFileName, password, derived);
     mHasUnlockedKeybag = true;
     if (remember)
@@ -182,7 +184,23 @@ void DeviceBackup::addKey(const QByteArray &key, quint32 protectionClass, const 
 bool DeviceBackup::decryptFile(const QString &source, const QString &destination,
                                const QByteArray &key, quint32 protectionClass) const
 {
-    return mKeybag && mKeybag->decryptFile(source, destination, key, protectionClass);
+    const std::shared_ptr<Keybag> bag = keybag();
+    return bag && bag->decryptFile(source, destination, key, protectionClass);
+}
+
+std::optional<Manifest> DeviceBackup::getAManifest() const
+{
+    return BackupManifest::readManifestAtPath(mBackupPath, false, keybag());
+}
+
+void DeviceBackup::setKeybag(const std::shared_ptr<Keybag> &keybag)
+{
+    {
+        std::lock_guard lock(mKeybagLock);
+        mKeybag = keybag;
+    }
+    if (keybag && keybag->isUnlocked())
+        mHasUnlockedKeybag = true;
 }
 
 int DeviceBackup::newestFirst(const DeviceBackup &other) const
@@ -226,7 +244,7 @@ bool DeviceBackup::deviceMakesCalls() const
            && !mDeviceType.startsWith("iPod2");
 }
 
-QList<DeviceBackupPtr> DeviceBackup::allBackups()
+QList<DeviceBackupPtr> DeviceBackup::allBackups(bool unlock)
 {
     QList<DeviceBackupPtr> backups;
     const QString root = Paths::backupFolder();
@@ -246,7 +264,7 @@ QList<DeviceBackupPtr> DeviceBackup::allBackups()
         if (!QFileInfo(path).isDir())
             continue;
         VarnekLog("Going to add DeviceBackup for %s", qUtf8Printable(path));
-        if (DeviceBackupPtr backup = initWithPath(path)) {
+        if (DeviceBackupPtr backup = initWithPath(path, unlock)) {
             VarnekLog("We added it.");
             backups.append(backup);
         } else {
@@ -261,13 +279,26 @@ QList<DeviceBackupPtr> DeviceBackup::allBackups()
 
 void DeviceBackup::loadBackupsOnThread(std::function<void(QList<DeviceBackupPtr>)> onMain)
 {
-    std::thread([onMain = std::move(onMain)]() mutable {
-        QList<DeviceBackupPtr> backups = allBackups();
+    auto deliver = [](const std::function<void(QList<DeviceBackupPtr>)> &onMain, const QList<DeviceBackupPtr> &list) {
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
             return;
-        QMetaObject::invokeMethod(
-            app, [onMain = std::move(onMain), backups = std::move(backups)]() { onMain(backups); },
-            Qt::QueuedConnection);
-    }).detach();
+        QMetaObject::invokeMethod(app, [onMain, list]() { onMain(list); }, Qt::QueuedConnection);
+    };
+    try {
+        std::thread([onMain = std::move(onMain), deliver]() {
+            const QList<DeviceBackupPtr> backups = allBackups(false);
+            deliver(onMain, backups);
+            // Unlocking may derive keys for seconds per backup: here, after the list is shown.
+            bool unlocked = false;
+            for (const DeviceBackupPtr &backup : backups) {
+                if (backup->encrypted() && backup->keybag())
+                    unlocked = backup->unlockWithRememberedCredentials() || unlocked;
+            }
+            if (unlocked)
+                deliver(onMain, backups);
+        }).detach();
+    } catch (const std::system_error &error) {
+        VarnekLog("couldn't start the backup listing: %s", error.what());
+    }
 }

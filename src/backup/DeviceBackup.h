@@ -10,6 +10,7 @@
 // passToTry and remember, which belong to whichever single thread is processing the backup.
 // hasUnlockedKeybag() may be read from any thread; the keybag is itself safe to share.
 
+#include "backup/BackupManifest.h"
 #include "backup/Keybag.h"
 
 #include <QDateTime>
@@ -20,6 +21,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 class DeviceBackup;
 using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
@@ -31,14 +34,24 @@ class DeviceBackup
 {
 public:
     // Reads the folder; nullptr when it has no display name or no manifest database file.
-    static DeviceBackupPtr initWithPath(const QString &path);
+    // With `unlock`, an encrypted backup is unlocked with remembered credentials at once
+    // (which may derive keys for seconds); without, unlockWithRememberedCredentials() does it
+    // later.
+    static DeviceBackupPtr initWithPath(const QString &path, bool unlock = true);
     // The backup of device `deviceID` in the backup folder, or nullptr.
     static DeviceBackupPtr initWithDeviceID(const QString &deviceID);
 
-    // Every backup folder, sorted with compareDisplayName().
-    static QList<DeviceBackupPtr> allBackups();
-    // Lists on a detached thread and hands the sorted list to `onMain` on the main thread.
+    // Every backup folder, sorted with compareDisplayName(); `unlock` as for initWithPath.
+    static QList<DeviceBackupPtr> allBackups(bool unlock = true);
+    // Lists on a detached thread and hands the sorted list to `onMain` on the main thread at
+    // once; then unlocks the encrypted ones with remembered credentials on that thread and,
+    // when any unlocked, hands the same list over again. Never derives keys on the main
+    // thread. A thread that cannot start is logged and nothing is delivered.
     static void loadBackupsOnThread(std::function<void(QList<DeviceBackupPtr>)> onMain);
+
+    // The unlock with a password remembered in memory or in the keychain. Returns whether
+    // the keybag is unlocked afterwards. The creating thread, or the listing thread.
+    bool unlockWithRememberedCredentials();
 
     // Orderings: negative when this backup sorts before `other`.
     // By backupDate, newest first.
@@ -54,6 +67,10 @@ public:
     void addKey(const QByteArray &key, quint32 protectionClass, const QString &forFile);
     bool decryptFile(const QString &source, const QString &destination, const QByteArray &key,
                      quint32 protectionClass) const;
+
+    // This backup's manifest (without record blobs), read with its keybag; nullopt when it
+    // cannot be read.
+    std::optional<Manifest> getAManifest() const;
 
     // Checks `password` (slow: full derivation). On success the keybag is unlocked, the
     // password and derived key are kept in memory for this run and, with `remember`, in
@@ -74,7 +91,14 @@ public:
     QDateTime backupDate() const { return mBackupDate; }
     QDateTime createDate() const { return mCreateDate; }
     bool encrypted() const { return mEncrypted; }
-    std::shared_ptr<Keybag> keybag() const { return mKeybag; }
+    std::shared_ptr<Keybag> keybag() const
+    {
+        std::lock_guard lock(mKeybagLock);
+        return mKeybag;
+    }
+    // A keybag read afresh by a load thread for the same folder (the list's copy then shares
+    // its unlock).
+    void setKeybag(const std::shared_ptr<Keybag> &keybag);
     bool hasUnlockedKeybag() const { return mHasUnlockedKeybag.load(); }
     QVariantMap keysNClasses() const { return mKeysNClasses; }
     // The keychain account of this backup: "BACKUP" + folder name.
@@ -94,8 +118,7 @@ public:
 
 private:
     DeviceBackup() = default;
-    void getBackupInfo();
-    void unlockWithRememberedCredentials();
+    void getBackupInfo(bool unlock);
 
     QString mDeviceName;
     QString mDisplayName;
@@ -107,6 +130,7 @@ private:
     QDateTime mBackupDate;
     QDateTime mCreateDate;
     bool mEncrypted = false;
+    mutable std::mutex mKeybagLock; // mKeybag, which the main thread may replace
     std::shared_ptr<Keybag> mKeybag;
     std::atomic<bool> mHasUnlockedKeybag{false};
     QVariantMap mKeysNClasses;

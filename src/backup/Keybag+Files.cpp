@@ -3,6 +3,7 @@
 
 #include "backup/BackupCrypto.h"
 #include "backup/Keybag.h"
+#include "backup/RegularFile.h"
 #include "shell/SystemFlags.h"
 #include "shell/VarnekLogger.h"
 
@@ -11,20 +12,59 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-// Closes a descriptor on every path out.
-struct FileDescriptor
+using FileDescriptor = RegularFile::Descriptor;
+
+// Decryption runs without the cipher's own padding check and holds the last block back, so
+// that a file whose last block carries no padding can still be kept when it is a whole
+// SQLite database (as some devices store them). Collects what that decision needs.
+struct PlainTail
 {
-    int fd = -1;
-    explicit FileDescriptor(int d) : fd(d) {}
-    ~FileDescriptor() { if (fd >= 0) ::close(fd); }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    static constexpr qsizetype kHeaderBytes = 100;
+    QByteArray header;     // the first plain bytes, up to kHeaderBytes
+    unsigned char last[16] = {};
+    bool haveLast = false;
+    qint64 released = 0;   // plain bytes handed on before the held block
+
+    // Takes `produced` plain bytes (a multiple of 16); returns how many of them, from the
+    // start of `out`, may be handed on now, after `emitHeld` was given the block held before.
+    template <typename Emit>
+    bool take(unsigned char *out, size_t produced, Emit emitHeld, size_t *release)
+    {
+        *release = 0;
+        if (produced == 0)
+            return true;
+        if (header.size() < kHeaderBytes)
+            header.append(reinterpret_cast<const char *>(out),
+                          qsizetype(std::min<size_t>(produced, size_t(kHeaderBytes - header.size()))));
+        if (haveLast) {
+            if (!emitHeld(last, 16))
+                return false;
+            released += 16;
+        }
+        std::memcpy(last, out + produced - 16, 16);
+        haveLast = true;
+        *release = produced - 16;
+        released += qint64(*release);
+        return true;
+    }
+    // How many bytes of the held block belong to the plain text, or -1 to refuse the file.
+    int keepOfLast() const
+    {
+        if (!haveLast)
+            return -1;
+        const int pad = BackupCrypto::pkcs7PaddingLength(last);
+        if (pad > 0)
+            return 16 - pad;
+        return BackupCrypto::isWholeSQLiteFile(header, released + 16) ? 16 : -1;
+    }
 };
 
 ssize_t readFully(int fd, unsigned char *buffer, size_t length)
@@ -95,12 +135,12 @@ bool Keybag::cryptFile(bool decrypt, const QString &source, const QString &desti
     if (fileKey.isEmpty())
         return false;
     BackupCrypto::AesCbcStream cipher;
-    if (!cipher.init(!decrypt, fileKey)) {
+    if (!cipher.init(!decrypt, fileKey, {}, /*padding=*/!decrypt)) {
         VarnekLog("Didn't create crypto, err=%ld", -1L);
         return false;
     }
 
-    FileDescriptor in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor in(RegularFile::openForReading(source));
     if (in.fd < 0) {
         VarnekLog("didn't create file handle");
         return false;
@@ -117,6 +157,8 @@ bool Keybag::cryptFile(bool decrypt, const QString &source, const QString &desti
 
     std::vector<unsigned char> input(static_cast<size_t>(kCryptChunkSize));
     std::vector<unsigned char> output(size_t(kCryptChunkSize) + 32);
+    PlainTail tail;
+    auto sink = [&](const unsigned char *bytes, size_t length) { return writeFully(out.fd, bytes, length); };
     bool ok = true;
     for (;;) {
         const ssize_t n = readFully(in.fd, input.data(), input.size());
@@ -133,9 +175,13 @@ bool Keybag::cryptFile(bool decrypt, const QString &source, const QString &desti
             ok = false;
             break;
         }
-        if (!writeFully(out.fd, output.data(), produced)) {
-            VarnekLog("write error on %s", qUtf8Printable(destination));
+        size_t release = produced;
+        if (decrypt && !tail.take(output.data(), produced, sink, &release))
             ok = false;
+        if (ok && !writeFully(out.fd, output.data(), release))
+            ok = false;
+        if (!ok) {
+            VarnekLog("write error on %s", qUtf8Printable(destination));
             break;
         }
         if (size_t(n) < input.size())
@@ -148,6 +194,14 @@ bool Keybag::cryptFile(bool decrypt, const QString &source, const QString &desti
             ok = false;
         } else if (!writeFully(out.fd, output.data(), produced)) {
             ok = false;
+        } else if (decrypt) {
+            const int keep = tail.keepOfLast();
+            if (keep < 0) {
+                VarnekLog("CCCryptorFinal error %ld", -1L);
+                ok = false;
+            } else {
+                ok = writeFully(out.fd, tail.last, size_t(keep));
+            }
         }
     }
     if (ok) {
@@ -183,28 +237,45 @@ std::optional<QByteArray> Keybag::decryptFileToData(const QString &source, const
     if (fileKey.isEmpty())
         return std::nullopt;
     BackupCrypto::AesCbcStream cipher;
-    if (!cipher.init(false, fileKey))
+    if (!cipher.init(false, fileKey, {}, /*padding=*/false))
         return std::nullopt;
 
     QByteArray plain;
-    QFile file(source);
+    PlainTail tail;
+    auto sink = [&](const unsigned char *bytes, size_t length) {
+        plain.append(reinterpret_cast<const char *>(bytes), qsizetype(length));
+        return true;
+    };
     // A source that cannot be opened is empty input, which then fails the padding check.
-    if (file.open(QIODevice::ReadOnly)) {
-        plain.reserve(qsizetype(file.size()) + 16);
+    FileDescriptor in(RegularFile::openForReading(source));
+    if (in.fd >= 0) {
+        struct stat info {};
+        if (::fstat(in.fd, &info) == 0)
+            plain.reserve(qsizetype(info.st_size) + 16);
+        std::vector<unsigned char> input(static_cast<size_t>(kCryptChunkSize));
         std::vector<unsigned char> output(size_t(kCryptChunkSize) + 32);
-        QByteArray chunk;
-        while (!(chunk = file.read(kCryptChunkSize)).isEmpty()) {
-            size_t produced = 0;
-            if (!cipher.update(reinterpret_cast<const unsigned char *>(chunk.constData()),
-                               size_t(chunk.size()), output.data(), &produced))
+        for (;;) {
+            const ssize_t n = readFully(in.fd, input.data(), input.size());
+            if (n < 0)
                 return std::nullopt;
-            plain.append(reinterpret_cast<const char *>(output.data()), qsizetype(produced));
+            if (n == 0)
+                break;
+            size_t produced = 0, release = 0;
+            if (!cipher.update(input.data(), size_t(n), output.data(), &produced)
+                || !tail.take(output.data(), produced, sink, &release))
+                return std::nullopt;
+            sink(output.data(), release);
+            if (size_t(n) < input.size())
+                break;
         }
     }
-    unsigned char tail[32];
+    unsigned char rest[32];
     size_t produced = 0;
-    if (!cipher.final(tail, &produced))
+    if (!cipher.final(rest, &produced))
         return std::nullopt;
-    plain.append(reinterpret_cast<const char *>(tail), qsizetype(produced));
+    const int keep = tail.keepOfLast();
+    if (keep < 0)
+        return std::nullopt;
+    plain.append(reinterpret_cast<const char *>(tail.last), keep);
     return plain;
 }

@@ -18,9 +18,9 @@ const QByteArray kDPIC = QByteArrayLiteral("DPIC");
 
 // Class keys wrapped with the password key carry this bit in "WRAP".
 constexpr quint32 kWrapPasscode = 2;
-// Devices ask for ten million rounds at most; a keybag asking for hundreds of times more
-// would keep a thread busy for an hour, so counts beyond this are refused as malformed.
-constexpr quint32 kMaxDerivationRounds = 100'000'000;
+// Devices ask for ten million rounds at most; a keybag asking for more would keep a thread
+// busy for minutes, so counts beyond twice that are refused as malformed.
+constexpr quint32 kMaxDerivationRounds = 20'000'000;
 
 bool isTagByte(char c)
 {

@@ -122,7 +122,9 @@ void AppController::finishSettingUp(const QList<std::shared_ptr<QNArchive>> &arc
         VarnekLog("AMDeviceNotificationSubscribe: %x", 0u);
         deviceStatusChanged(kStatusNone);
     }
-    // The backup-folder watch and its observers join here with the backups on this computer.
+    stopPollingBackupFolder();
+    observeBackupFolder();
+    startPollingBackupFolder();
     if (mWindow)
         mWindow->loadArchiveWindows();
 }

@@ -112,13 +112,11 @@ void AppController::resetState()
     mCreatedNotesDB.clear();
 }
 
-void AppController::moveMDatasToFiles() {}
 void AppController::bindDeviceFramework()
 {
     if (!bindMobileDeviceFramework())
         VarnekLog("Device framework not available (%s)", qUtf8Printable(missingMobileDeviceEntryPoint()));
 }
-void AppController::loadBackupsOnThread() {}
 
 void AppController::closeConnections(bool quitting)
 {

@@ -38,6 +38,7 @@
 #include <optional>
 #include <vector>
 
+class BackupFolderWatch;
 class FRWindowHub;
 class MobileDeviceRunLoopSource;
 class QObject;
@@ -46,6 +47,9 @@ class QNArchive;
 class DeviceBackup;
 // As backup/DeviceBackup.h declares it; repeated so this header stays light.
 using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
+struct ManifestEntry;
+struct WantedFile;
+class WorkFolderNames;
 
 // The framework's opaque handles (mobiledevice/MobileDevice.h).
 using DeviceRef = AMDeviceRef;
@@ -82,9 +86,10 @@ public:
 
     // Seams filled by the device-link, backup and archive subsystems. Until they land they
     // do nothing; setupiPhone calls them in the design's order.
+    // Moves saved manifests that older versions kept in the "mDatas20b" default into files
+    // of the archive folder (src/backup).
     void moveMDatasToFiles();
     void bindDeviceFramework();
-    void loadBackupsOnThread();
     void loadDBsOnThread();
 
     // Shared reads.
@@ -169,7 +174,8 @@ public:
     QTimer *mAppTimer = nullptr;
     QVariantList apps;
     QList<std::shared_ptr<QNArchive>> devices; // main thread
-    QList<DeviceBackupPtr> backups;
+    QList<DeviceBackupPtr> backups; // main thread
+    BackupFolderWatch *mEventStream = nullptr; // main thread; child of the main context
     // Backup, archive, notes and camera state, created empty here.
     QVariantMap mBackupDBs;
     QString mBackupPassword;
@@ -425,6 +431,42 @@ public:
     QString currentAppID() const;
     // Fills the icon cache for every app of `list` that has none (the icon worker's body).
     void fetchAppIcons(const QList<QNSharableApp> &list);
+
+    // ======== Backups on this computer (src/backup) ========
+    //
+    // The wanted files `get` of the backup `backup` (whose manifest is `withManifest` and whose
+    // folder is `from`) brought into the work folder `andPutThemIn`: databases copied or
+    // decrypted with their "-wal" journals, attachment pieces linked (encrypted: only their
+    // keys recorded in the backup). Nothing is written into the backup folder. Returns the
+    // names the files took (the work-folder naming rule), from which extraction learns which
+    // file to open. Any thread; an encrypted backup must be unlocked first, else nothing.
+    static WorkFolderNames grab(DeviceBackup &backup, const QHash<QString, ManifestEntry> &withManifest,
+                                const QString &from, const QString &andPutThemIn, const QList<WantedFile> &get);
+    // (src/device/AppController+BackupFolder.cpp) Main thread unless said otherwise.
+    // Lists the backups on a worker; `backups` is set on the main thread (at once, and again
+    // once remembered passwords unlocked some), then the window refreshes its backup lists.
+    void loadBackupsOnThread();
+    // The watch on the backup folder: started once (a second call does nothing), stopped.
+    void startPollingBackupFolder();
+    void stopPollingBackupFolder();
+    // Observes "BackupFolderUpdated" (reloadOnDevicesOnMain) and "BackupUpdated"
+    // (loadBackupFromMain with the finished backup's folder).
+    void observeBackupFolder();
+    void reloadOnDevicesOnMain();
+    void refreshDevices();
+    void loadBackupFromMain(const QString &backupPath);
+    // The listed backup of the same folder takes `backup`'s (freshly read) keybag.
+    void updateDeviceItem(const DeviceBackupPtr &backup);
+    // Marks `path` as excluded from (or again included in) backups of this computer, on a
+    // worker. The mark is the shared "user.xdg.robots.backup" attribute.
+    void excludeFromBackupOnThread(const QString &path, bool exclude);
+    static bool doExcludeFromBackupOnThread(const QString &path, bool exclude);
+    // Any thread: shows the help on reading the backup folder when the listing was refused.
+    void showBackupsMessage();
+
+    // Writes the manifest a successful session left (gManifestDictSaving) as the device's
+    // saved manifest, and forgets it. Takes saveLock. Any thread.
+    void saveManifestToPrefs();
 
     std::atomic<int> mListingError{0};
     mutable std::mutex mMessageLock;

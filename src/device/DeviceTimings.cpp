@@ -23,6 +23,8 @@ void DeviceTimings::scale(int divisor)
     shrink(longAbsenceSeconds);
     shrink(tryAgainMs);
     shrink(mediaAppSettleMs);
+    shrink(manifestRetryMs);
+    shrink(backupWatchLatencyMs);
 }
 
 void DeviceTimings::reset()
@@ -37,4 +39,6 @@ void DeviceTimings::reset()
     longAbsenceSeconds = 21600;
     tryAgainMs = 1500;
     mediaAppSettleMs = 5000;
+    manifestRetryMs = 250;
+    backupWatchLatencyMs = 10000;
 }

@@ -25,6 +25,8 @@ struct DeviceTimings
     std::atomic<int> longAbsenceSeconds{21600}; // an absence longer than this refreshes all
     std::atomic<int> tryAgainMs{1500};          // pause before a retry the user asked for
     std::atomic<int> mediaAppSettleMs{5000};    // grace period while the media application runs
+    std::atomic<int> manifestRetryMs{250};      // pause before a backup manifest is read again
+    std::atomic<int> backupWatchLatencyMs{10000}; // backup-folder changes gather this long
 
     // Divides every duration by `divisor` (tries stay as they are); 1 restores nothing.
     void scale(int divisor);

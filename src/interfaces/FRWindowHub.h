@@ -62,4 +62,7 @@ public:
     // window's progress timer (negative, above the maximum or while cancelling: indeterminate).
     virtual void setBackupProgressMax(double max) = 0;
     virtual void setBackupProgressValue(double value) = 0;
+    // The backup folder may not be read: shows the help window on reading it (created on
+    // first use, brought to the front). Windows without one ignore it.
+    virtual void showBackupsAccessHelp() {}
 };

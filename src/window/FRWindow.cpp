@@ -1,5 +1,7 @@
 #include "FRWindow.h"
 
+#include "QNSecurityWindow.h"
+
 #include "ErrorSheet.h"
 #include "archive/ArchiveFolder.h"
 #include "device/AppController.h"
@@ -86,6 +88,9 @@ void FRWindow::awakeFromNib()
     writeStartupDefaults();
     // Made now so a folder that cannot be created shows in the log from the first line on.
     VarnekLog("Temporary folder: %s", qUtf8Printable(getTempDir()));
+    // Decrypted device data lies there: never in a backup of this computer.
+    if (AppController *controller = gSharedAppController.load(); controller && !getTempDir().isEmpty())
+        controller->excludeFromBackupOnThread(getTempDir(), true);
 
     // The window starts collapsed to the strip.
     resize(kInitialWidth, kCollapsedHeight);
@@ -211,4 +216,13 @@ void FRWindow::appWillTerminate()
         mDevice->closeConnections(true);
     }
     deleteTempDir();
+}
+
+void FRWindow::showBackupsAccessHelp()
+{
+    if (!mSecWindow)
+        mSecWindow = new QNSecurityWindow(this);
+    mSecWindow->show();
+    mSecWindow->raise();
+    mSecWindow->activateWindow();
 }

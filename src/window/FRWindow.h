@@ -29,6 +29,7 @@
 class AppController;
 class AppDelegate;
 class ErrorSheet;
+class QNSecurityWindow;
 class QLabel;
 class QTimer;
 
@@ -106,6 +107,7 @@ public:
     // Kept for the progress bar, which reads them on its timer.
     void setBackupProgressMax(double max) override { mProgressMax = max; }
     void setBackupProgressValue(double value) override { mProgressValue = value; }
+    void showBackupsAccessHelp() override;
 
     // DeviceFilesWindow
     Mode windowMode() const override { return mWindowMode.load(); }
@@ -141,6 +143,7 @@ private:
     std::atomic<double> mProgressValue{0};
     DevicesMenu mDevicesMenu;
     ErrorSheet *mErrorSheet = nullptr;
+    QNSecurityWindow *mSecWindow = nullptr; // the backup-folder help, made on first use
     QLabel *mStatusIcon = nullptr;
     QLabel *mStatusText = nullptr;
     QString mStatusColour;

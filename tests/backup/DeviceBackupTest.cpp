@@ -4,6 +4,7 @@
 #include "backup/BackupCredentials.h"
 #include "backup/BackupKeychain.h"
 #include "backup/DeviceBackup.h"
+#include "platform/KeychainBackends.h"
 #include "platform/Paths.h"
 #include "shell/SystemFlags.h"
 
@@ -240,6 +241,40 @@ TEST_F(DeviceBackupTest, RemembersAndForgetsCredentials)
     Keychain::store(BackupKeychain::kPasswordService, "BACKUPother", "keep");
     EXPECT_FALSE(DeviceBackup::initWithPath(path)->hasUnlockedKeybag());
     EXPECT_EQ(BackupKeychain::getOurBackupPassword(false, "BACKUPother"), "keep");
+}
+
+// A keychain that cannot be read (here: the password item is damaged, so the store answers
+// neither the password nor "not found") says nothing about the stored items: they are kept,
+// and the backup simply stays locked.
+TEST_F(DeviceBackupTest, UnreadableKeychainKeepsCredentials)
+{
+    BackupGen::Recipe recipe;
+    recipe.encrypted = true;
+    make("kept", recipe);
+    const QString path = Paths::backupFolder() + "/kept";
+    const QString account = "BACKUPkept";
+    BackupKeychain::rememberPassword(recipe.keybag.password, QByteArray(32, 'k'), account);
+
+    // Damage only the password item's secret.
+    const QString store = KeychainBackends::FileKeychainStore::filePath();
+    QFile file(store);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray json = file.readAll();
+    file.close();
+    const QByteArray goodSecret = QByteArray(recipe.keybag.password.toUtf8()).toBase64();
+    ASSERT_TRUE(json.contains(goodSecret));
+    json.replace(goodSecret, "!!not base64!!");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(json);
+    file.close();
+    Keychain::Status status = Keychain::Status::Success;
+    ASSERT_TRUE(BackupKeychain::getOurBackupPassword(false, account, &status).isNull());
+    ASSERT_EQ(status, Keychain::Status::Unavailable);
+
+    EXPECT_FALSE(DeviceBackup::initWithPath(path)->hasUnlockedKeybag());
+    QByteArray secret;
+    EXPECT_EQ(Keychain::find(BackupKeychain::kKeyService, account, &secret), Keychain::Status::Success);
+    EXPECT_EQ(Keychain::find(BackupKeychain::kPasswordService, account, &secret), Keychain::Status::Unavailable);
 }
 
 TEST_F(DeviceBackupTest, KeychainItems)

@@ -61,6 +61,7 @@ public:
     // main-thread call list.
     void setBackupProgressMax(double max) override { progressMax = max; }
     void setBackupProgressValue(double value) override { progressValue = value; }
+    void showBackupsAccessHelp() override { record(QStringLiteral("showBackupsAccessHelp")); }
     std::atomic<double> progressMax{0};
     std::atomic<double> progressValue{0};
     void loadArchiveWindows() override { record(QStringLiteral("loadArchiveWindows")); }

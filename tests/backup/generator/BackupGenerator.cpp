@@ -55,6 +55,17 @@ void exec(sqlite3 *db, const char *sql)
 
 } // namespace
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFileAt(const QString &path, const QByteArray &contents)
+{
+    writeFile(path, contents);
+}
+
 QByteArray be32(quint32 v)
 {
     QByteArray out(4, '\0');
@@ -197,7 +208,7 @@ Backup write(const QString &folder, const Recipe &recipe)
                {{"Date", recipe.backupDate}, {"IsFullBackup", false}, {"Version", "3.3"},
                 {"SnapshotState", "finished"}, {"BackupState", "new"}});
 
-    QVariantMap manifest{{"IsEncrypted", recipe.encrypted}, {"Version", "10.0"}};
+    QVariantMap manifest{{"IsEncrypted", recipe.encrypted}, {"Version", recipe.manifestVersion}};
     QByteArray manifestFileKey;
     if (recipe.encrypted) {
         backup.keybag = makeKeybag(recipe.keybag);
@@ -212,6 +223,30 @@ Backup write(const QString &folder, const Recipe &recipe)
     writePlist(backup.path + "/Manifest.plist", manifest);
     if (!recipe.writeManifestDb)
         return backup;
+    if (recipe.manifestForm != ManifestForm::Db) {
+        QByteArray mbdb = mbdbHeader();
+        QByteArray index;
+        for (const File &f : recipe.files) {
+            const QString id = fileID(f.domain, f.relativePath);
+            QByteArray stored = f.contents;
+            QByteArray keyWithClass;
+            if (recipe.encrypted) {
+                const QByteArray fileKey = randomBytes(32);
+                const QByteArray wrapped = wrapKey(fileKey, backup.keybag.classKeys.value(f.protectionClass));
+                backup.wrappedKeys.insert(id, wrapped);
+                keyWithClass = le32(f.protectionClass) + wrapped;
+                stored = aesCbcEncrypt(fileKey, f.contents);
+            }
+            writeFile(backup.path + "/" + id, stored);
+            index += mbdxRecord(id, quint32(mbdb.size() - 6), 0x81a4);
+            mbdb += mbdbRecord(f.domain.toUtf8(), f.relativePath.toUtf8(), keyWithClass, 0x81a4,
+                               quint8(f.protectionClass), f.contents.size());
+        }
+        writeFile(backup.path + "/Manifest.mbdb", mbdb);
+        if (recipe.manifestForm == ManifestForm::MbdbWithIndex)
+            writeFile(backup.path + "/Manifest.mbdx", mbdxHeader(quint32(recipe.files.size())) + index);
+        return backup;
+    }
 
     QTemporaryDir scratch;
     const QString dbPath = scratch.filePath("Manifest.db");
@@ -276,6 +311,78 @@ Backup write(const QString &folder, const Recipe &recipe)
               manifestFileKey.isEmpty() ? backup.manifestDbPlain
                                         : aesCbcEncrypt(manifestFileKey, backup.manifestDbPlain));
     return backup;
+}
+
+namespace {
+
+QByteArray mbdbString(const QByteArray &value)
+{
+    if (value.isEmpty())
+        return QByteArray("\xff\xff", 2);
+    return QByteArray(1, char(value.size() >> 8)) + char(value.size() & 0xff) + value;
+}
+
+QByteArray be64(qint64 v)
+{
+    return be32(quint32(quint64(v) >> 32)) + be32(quint32(v));
+}
+
+} // namespace
+
+QByteArray mbdbRecord(const QByteArray &domain, const QByteArray &path, const QByteArray &encryptionKey,
+                      quint16 mode, quint8 protectionClass, qint64 size,
+                      const QList<QPair<QByteArray, QByteArray>> &properties)
+{
+    QByteArray record = mbdbString(domain) + mbdbString(path) + mbdbString({}) + mbdbString({})
+                        + mbdbString(encryptionKey);
+    record += char(mode >> 8);
+    record += char(mode & 0xff);
+    record += be64(12345) + be32(501) + be32(501) + be32(1700000000) + be32(1700000000) + be32(1700000000);
+    record += be64(size);
+    record += char(protectionClass);
+    record += char(properties.size());
+    for (const auto &property : properties)
+        record += mbdbString(property.first) + mbdbString(property.second);
+    return record;
+}
+
+QByteArray mbdbHeader()
+{
+    return QByteArray("mbdb\x05\x00", 6);
+}
+
+QByteArray mbdxHeader(quint32 count)
+{
+    return QByteArray("mbdx\x02\x00", 6) + be32(count);
+}
+
+QByteArray mbdxRecord(const QString &fileID, quint32 offset, quint16 mode)
+{
+    QByteArray record = QByteArray::fromHex(fileID.toLatin1()) + be32(offset);
+    record += char(mode >> 8);
+    record += char(mode & 0xff);
+    return record;
+}
+
+WalDatabase walDatabase(const char *sql)
+{
+    QTemporaryDir scratch;
+    const QString path = scratch.filePath("wal.db");
+    sqlite3 *db = nullptr;
+    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
+        qFatal("backupgen: cannot open %s", qUtf8Printable(path));
+    exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+    exec(db, sql);
+    // Read while the connection is open: closing it would move the rows into the main file.
+    auto readAll = [](const QString &file) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            qFatal("backupgen: cannot read %s", qUtf8Printable(file));
+        return f.readAll();
+    };
+    WalDatabase out{readAll(path), readAll(path + "-wal")};
+    sqlite3_close(db);
+    return out;
 }
 
 } // namespace BackupGen

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QPair>
 #include <QString>
 
 namespace BackupGen {
@@ -59,6 +60,11 @@ struct File
     quint32 protectionClass = 3;
 };
 
+// The manifest form a backup is written with: the SQLite "Manifest.db" of newer backups, or
+// the older record file "Manifest.mbdb" with (or, as later devices wrote it, without) its
+// index "Manifest.mbdx". The older forms keep each file flat under its identifier.
+enum class ManifestForm { Db, Mbdb, MbdbWithIndex };
+
 struct Recipe
 {
     QString deviceName = QStringLiteral("Test iPhone");
@@ -74,6 +80,8 @@ struct Recipe
     bool manifestKey = true;          // encrypt Manifest.db with a "ManifestKey"
     quint32 manifestKeyClass = 4;
     bool encryptedRecords = false;    // Base64 + AES-128 records with a 'salt' property
+    ManifestForm manifestForm = ManifestForm::Db;
+    QString manifestVersion = QStringLiteral("10.0");
     QList<File> files;
 };
 
@@ -88,7 +96,31 @@ struct Backup
     QString pathOf(const QString &fileID) const { return path + "/" + fileID.left(2) + "/" + fileID; }
 };
 
+// Whole-file helpers for tests (qFatal on an I/O error; readFile gives empty when missing).
+QByteArray readFile(const QString &path);
+void writeFileAt(const QString &path, const QByteArray &contents);
+
 // Writes the backup into `folder` (made if missing). Aborts (qFatal) on an I/O error.
 Backup write(const QString &folder, const Recipe &recipe);
+
+// One record of a "Manifest.mbdb" (strings as given; an empty one is written as 0xFFFF).
+QByteArray mbdbRecord(const QByteArray &domain, const QByteArray &path, const QByteArray &encryptionKey,
+                      quint16 mode, quint8 protectionClass, qint64 size,
+                      const QList<QPair<QByteArray, QByteArray>> &properties = {});
+// The header of "Manifest.mbdb" and of "Manifest.mbdx" (with `count` records).
+QByteArray mbdbHeader();
+QByteArray mbdxHeader(quint32 count);
+// One index record: the raw 20-byte identifier, the record's offset after the 6-byte
+// header, and the mode.
+QByteArray mbdxRecord(const QString &fileID, quint32 offset, quint16 mode);
+
+// A database in WAL mode whose rows (made by `sql`) still sit in its "-wal" file: the main
+// file and the WAL as a reader of the backup finds them.
+struct WalDatabase
+{
+    QByteArray database;
+    QByteArray wal;
+};
+WalDatabase walDatabase(const char *sql);
 
 } // namespace BackupGen
