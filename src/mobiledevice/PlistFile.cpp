@@ -1,6 +1,7 @@
 #include "PlistFile.h"
 
 #include "platform/BinaryPlistBounds.h"
+#include "platform/XmlPlistBounds.h"
 
 #include <cerrno>
 #include <cmath>
@@ -67,6 +68,11 @@ PlistPtr readPlistFile(const std::string &path)
             return nullptr;
         plist_from_bin(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
     } else {
+        // libplist aborts on a string holding a NUL byte and recurses once per container:
+        // both are refused here, as the platform layer refuses them.
+        if (XmlPlistBounds::containsNul(bytes.data(), bytes.size())
+            || !XmlPlistBounds::depthWithin(bytes.data(), bytes.size(), kMaxPlistDepth))
+            return nullptr;
         plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &node);
     }
     return PlistPtr(node);

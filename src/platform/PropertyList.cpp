@@ -1,6 +1,7 @@
 #include "PropertyList.h"
 
 #include "BinaryPlistCheck.h"
+#include "XmlPlistBounds.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -47,64 +48,6 @@ void setError(QString *error, const QString &text)
 {
     if (error)
         *error = text;
-}
-
-// An XML property list's nesting depth, from its container tags outside comments and CDATA.
-bool xmlDepthWithin(const QByteArray &data, int cap)
-{
-    int depth = 0;
-    const char *p = data.constData();
-    const char *end = p + data.size();
-    auto skipPast = [&end](const char *from, const char *terminator) -> const char * {
-        const qsizetype n = qsizetype(std::strlen(terminator));
-        for (const char *q = from; end - q >= n; ++q) {
-            if (std::memcmp(q, terminator, size_t(n)) == 0)
-                return q + n;
-        }
-        return end;
-    };
-    while (p < end) {
-        const void *found = std::memchr(p, '<', size_t(end - p));
-        if (!found)
-            break;
-        p = static_cast<const char *>(found) + 1;
-        // Closing tags inside comments or CDATA must not hide real nesting.
-        if (end - p >= 3 && std::memcmp(p, "!--", 3) == 0) {
-            p = skipPast(p + 3, "-->");
-            continue;
-        }
-        if (end - p >= 8 && std::memcmp(p, "![CDATA[", 8) == 0) {
-            p = skipPast(p + 8, "]]>");
-            continue;
-        }
-        const bool closing = p < end && *p == '/';
-        const char *name = closing ? p + 1 : p;
-        qsizetype nameLength = 0;
-        if (end - name >= 5 && std::memcmp(name, "array", 5) == 0)
-            nameLength = 5;
-        else if (end - name >= 4 && std::memcmp(name, "dict", 4) == 0)
-            nameLength = 4;
-        if (!nameLength)
-            continue;
-        const char *after = name + nameLength;
-        if (after >= end)
-            break;
-        if (closing) {
-            if (depth > 0)
-                --depth;
-        } else if (*after == '>' || *after == ' ' || *after == '\t' || *after == '\n' || *after == '\r') {
-            // "<array/>" and "<array />" open nothing.
-            const void *close = std::memchr(after, '>', size_t(end - after));
-            if (!close)
-                break;
-            const char *gt = static_cast<const char *>(close);
-            if (gt > after && gt[-1] == '/')
-                continue;
-            if (++depth > cap)
-                return false;
-        }
-    }
-    return true;
 }
 
 // libplist 2.2 keeps every integer as 64 unsigned bits; only its XML writer still knows
@@ -441,11 +384,11 @@ std::optional<QVariant> fromData(const QByteArray &data, QString *error)
             return std::nullopt;
         }
         // XML forbids NUL characters, and libplist asserts on strings that hold one.
-        if (data.contains('\0')) {
+        if (XmlPlistBounds::containsNul(data.constData(), size_t(data.size()))) {
             setError(error, QStringLiteral("malformed XML property list: NUL character"));
             return std::nullopt;
         }
-        if (!xmlDepthWithin(data, kMaxDepth)) {
+        if (!XmlPlistBounds::depthWithin(data.constData(), size_t(data.size()), kMaxDepth)) {
             setError(error, QStringLiteral("property list nested too deeply"));
             return std::nullopt;
         }

@@ -536,3 +536,38 @@ TEST_F(MobileDeviceDevice, DamagedDeviceFilesAreRefused)
     ASSERT_NE(events.nextAttach(), nullptr);
     EXPECT_TRUE(events.quietFor(300));
 }
+
+// XML files of the device folder are checked like binary ones: a NUL byte inside a string
+// (on which the property-list parser aborts the process) and nesting past any real file (on
+// which it runs out of stack) make the file unreadable, never a crash.
+TEST_F(MobileDeviceDevice, DamagedXmlDeviceFilesAreRefused)
+{
+    DeviceEvents events;
+    sim.attach(QStringLiteral("usb-phone"), QStringLiteral("phone"));
+    const QString phone = QStringLiteral("phone");
+    const QByteArray head("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n");
+    const int depth = 200000;
+    QByteArray deep = head;
+    deep.reserve(head.size() + depth * 15 + 16);
+    for (int i = 0; i < depth; ++i)
+        deep += "<array>";
+    for (int i = 0; i < depth; ++i)
+        deep += "</array>";
+    deep += "</plist>\n";
+    sim.writeFile(phone, QStringLiteral("apps/com.example.deep/app.plist"), deep);
+    AMDeviceRef device = events.nextAttach();
+    ASSERT_NE(device, nullptr);
+    startSession(device);
+
+    plist_t apps = nullptr;
+    ASSERT_EQ(AMDeviceLookupApplications(device, nullptr, &apps), kAMDSuccess);
+    EXPECT_EQ(dictKeys(apps), (std::vector<std::string>{"com.apple.mobilesafari", "com.example.game", "com.example.notes"}));
+    plist_free(apps);
+
+    const QByteArray withNul = head + "<dict><key>Values</key><dict><key>DeviceName</key><string>Nul" + '\0'
+        + "Phone</string></dict></dict></plist>\n";
+    ASSERT_TRUE(withNul.contains(QByteArray("Nul\0Phone", 9)));
+    sim.writeFile(phone, QStringLiteral("device.plist"), withNul);
+    EXPECT_EQ(stringValue(device, nullptr, "UniqueDeviceID"), "phone");
+    EXPECT_EQ(stringValue(device, nullptr, "DeviceName"), "");
+}
