@@ -1,5 +1,6 @@
 #include "FileArea.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <dirent.h>
@@ -237,9 +238,19 @@ bool FileArea::hides(const std::string &devicePath, const std::string &name) con
 uint64_t FileArea::usedBytes() const
 {
     uint64_t total = mRootFd >= 0 ? sumSizes(mRootFd, 0) : 0;
-    for (int fd : mMountFds)
-        if (fd >= 0)
-            total += sumSizes(fd, 0);
+    // One host folder may be mounted at several device paths (the media area is at three):
+    // its files take up space once.
+    std::vector<std::pair<dev_t, ino_t>> counted;
+    for (int fd : mMountFds) {
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0)
+            continue;
+        const std::pair<dev_t, ino_t> identity{st.st_dev, st.st_ino};
+        if (std::find(counted.begin(), counted.end(), identity) != counted.end())
+            continue;
+        counted.push_back(identity);
+        total += sumSizes(fd, 0);
+    }
     return total;
 }
 

@@ -249,6 +249,10 @@ TEST_F(MobileDeviceFiles, WholeFilesystemShowsTheMediaArea)
     EXPECT_EQ(info(whole, "/private/var/mobile/Media", "st_ifmt"), "S_IFDIR");
     EXPECT_EQ(AFCRemovePath(whole, "/private/var/mobile/Media"), kAFCPermissionError);
     EXPECT_EQ(list(whole, "/private/var/mobile/Library/Preferences"), (std::vector<std::string>{"com.example.settings.plist"}));
+    // The media area is mounted at three paths but takes its space once.
+    const long long before = std::stoll(deviceInfo(whole, "FSFreeBytes"));
+    ASSERT_EQ(writeAll(files, "/Fernlow/big.bin", QByteArray(100000, 'x')), kAFCSuccess);
+    EXPECT_EQ(std::stoll(deviceInfo(whole, "FSFreeBytes")), before - 100000);
     AFCConnectionClose(whole);
 
     // A device that does not offer it.
