@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <vector>
 
 namespace BenchDevice {
 
@@ -16,6 +17,14 @@ std::filesystem::path scratchFolder(const char *name);
 // same bytes to root/host/source.bin and points QUILLON_SIM_DEVICES at root. The phone is
 // moved into place in one rename, so the library sees it attach whole. Returns root/host.
 std::filesystem::path layOutPhone(const std::filesystem::path &root, size_t size);
+
+// Lays out a simulated phone in root/phone whose media area holds, for each count N,
+// Fernlow/list-N with N small files, and points QUILLON_SIM_DEVICES at root. Returns the
+// host folder of the media area (root/phone/media).
+std::filesystem::path layOutListingPhone(const std::filesystem::path &root, const std::vector<int> &counts);
+
+// `ls -l` of `folder` into /dev/null; false when ls fails.
+bool listWithLs(const std::filesystem::path &folder);
 
 // cp of `from` to `to`; false when cp fails.
 bool copyWithCp(const std::filesystem::path &from, const std::filesystem::path &to);

@@ -1,0 +1,144 @@
+// How long the device controller takes to list a folder of the program's own area for the
+// file browser (a fresh listing: the cache emptied first, then the folder's children with
+// their kinds, sorted), at 1,000, 10,000 and 100,000 files, next to `ls -l` of the same
+// folder on the host (which reads every item's attributes too) and the device library's
+// bare listing. The device folder lives under the build folder, or QUILLON_BENCH_DIR.
+
+#include "BenchDevice.h"
+#include "device/AppController.h"
+#include "device/MobileDeviceFramework.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <filesystem>
+#include <poll.h>
+#include <string>
+
+namespace {
+
+const std::vector<int> kCounts{1000, 10000, 100000};
+
+struct Rig
+{
+    std::filesystem::path root;
+    std::filesystem::path media;
+    std::unique_ptr<AppController> controller;
+
+    static void callback(const AMDeviceNotificationCallbackInfo *info, void *context)
+    {
+        if (info->message == kAMDeviceAttached)
+            *static_cast<AMDeviceRef *>(context) = info->device;
+    }
+
+    Rig()
+    {
+        root = BenchDevice::scratchFolder("device-listing-bench");
+        media = BenchDevice::layOutListingPhone(root, kCounts);
+        if (!bindMobileDeviceFramework())
+            std::abort();
+        AMDeviceRef device = nullptr;
+        AMDeviceNotificationRef subscription = nullptr;
+        AMDeviceNotificationSubscribe(&Rig::callback, 0, 0, &device, &subscription);
+        for (int i = 0; i < 100 && !device; ++i) {
+            pollfd fd{AMDRunLoopSourceGetDescriptor(), POLLIN, 0};
+            ::poll(&fd, 1, 50);
+            AMDRunLoopSourcePerform();
+        }
+        AMDeviceNotificationUnsubscribe(subscription);
+        if (!device)
+            std::abort();
+        controller = std::make_unique<AppController>();
+        controller->mDev.store(device);
+        controller->mStatus.store(AppController::kStatusConnected);
+        if (controller->makeConnection())
+            std::abort();
+    }
+
+    ~Rig()
+    {
+        controller.reset();
+        std::filesystem::remove_all(root);
+    }
+};
+
+Rig &rig()
+{
+    static Rig instance;
+    return instance;
+}
+
+std::string folderName(int64_t count)
+{
+    return "list-" + std::to_string(count);
+}
+
+void BM_LsLOfTheSameFolder(benchmark::State &state)
+{
+    const auto folder = rig().media / "Fernlow" / folderName(state.range(0));
+    for (auto _ : state) {
+        if (!BenchDevice::listWithLs(folder))
+            state.SkipWithError("ls failed");
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_ControllerListing(benchmark::State &state)
+{
+    AppController &c = *rig().controller;
+    const QString browserPath = QStringLiteral("/") + QString::fromStdString(folderName(state.range(0)));
+    for (auto _ : state) {
+        c.getDirectories(false);
+        const QStringList paths = c.getPathsForDir(browserPath);
+        if (paths.size() != state.range(0))
+            state.SkipWithError("the listing is incomplete");
+        benchmark::DoNotOptimize(paths.size());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_LibraryListing(benchmark::State &state)
+{
+    AppController &c = *rig().controller;
+    const std::string path = "/Fernlow/" + folderName(state.range(0));
+    for (auto _ : state) {
+        std::lock_guard lock(c.mLock);
+        AFCDirectoryRef directory = nullptr;
+        if (AFCDirectoryOpen(c.mConn, path.c_str(), &directory) || !directory) {
+            state.SkipWithError("open failed");
+            break;
+        }
+        int64_t names = 0;
+        char *name = nullptr;
+        while (AFCDirectoryRead(c.mConn, directory, &name) == 0 && name)
+            ++names;
+        AFCDirectoryClose(c.mConn, directory);
+        benchmark::DoNotOptimize(names);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_LsLOfTheSameFolder)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ControllerListing)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibraryListing)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A throw-away home: the controller reads preferences.
+    QTemporaryDir home;
+    setenv("HOME", home.path().toLocal8Bit().constData(), 1);
+    setenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit().constData(), 1);
+    setenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit().constData(), 1);
+    setenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/.local/state")).toLocal8Bit().constData(), 1);
+    setenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toLocal8Bit().constData(), 1);
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
