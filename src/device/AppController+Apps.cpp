@@ -123,7 +123,14 @@ void AppController::selectionChanged(const QList<int> &selectedRows)
             std::lock_guard lock(mLock);
             mCurrentAppID = id;
         }
-        connectToApp(id);
+        const int error = connectToApp(id);
+        // The user chose this app: a container that did not open is said, not left as an
+        // empty list. (Away was already said by connectToApp.)
+        if (error && error != kWiFiAway) {
+            VarnekLog("connectToApp (%s): %d", qUtf8Printable(id), error);
+            if (DeviceFilesWindow *window = FileAccess::filesWindow(*this))
+                window->reportCantGetDirectoriesError(error);
+        }
         return;
     }
     std::lock_guard lock(mLock);
@@ -185,6 +192,7 @@ int AppController::connectToApp(const QString &bundleId)
             AFCConnectionSetSecureContext(connection, context);
     }
     mAppConn = connection;
+    mAppConnOpened = ++mConnectionGeneration;
     mAppAFCHandle = service;
     mCurrentAppID = bundleId;
     return 0;
@@ -237,10 +245,13 @@ QByteArray AppController::getAppPNGData(const QString &bundleId)
         error = AMDeviceSendMessage(service, request);
         if (!error)
             error = AMDeviceReceiveMessage(service, &reply);
-    } else {
+    } else if (AMDServiceConnectionSendMessage && AMDServiceConnectionReceiveMessage) {
         error = AMDServiceConnectionSendMessage(service, request, kAMDPropertyListXML);
         if (!error)
             error = AMDServiceConnectionReceiveMessage(service, &reply, nullptr);
+    } else {
+        // A framework with neither message pair cannot ask for icons: no icon, no crash.
+        error = kAMDUndefinedError;
     }
     plist_free(request);
 

@@ -47,7 +47,8 @@ int AppController::newFolder(const QString &relativeParent, const QString &name)
     const QString parent = DevicePath::join(getStartDir(), relativeParent);
     const QString path = DevicePath::join(parent, name);
     VarnekLog("AppController: Creating new folder %s", qUtf8Printable(path));
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+    // One plain name: "." and ".." would make (or fail on) another folder than the one asked.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") || name == QLatin1String(".."))
         return kFileMissingArgument;
     if (_fileExistsOniPhone(path))
         return kFileExists;
@@ -202,21 +203,18 @@ int AppController::trashFolder(const QString &path)
     std::lock_guard lock(mLock);
     if (!connectionIsOpen(connection))
         return kFileNoConnection;
-    AFCDirectoryRef directory = nullptr;
-    const AFCError opened = AFCDirectoryOpen(connection, utf8(path).constData(), &directory);
-    if (opened || !directory)
-        return opened ? opened : kAFCUnknownError;
+    QStringList all;
+    // An unreadable folder (or one whose listing broke off) removes nothing.
+    if (const AFCError error = FileAccess::listDeviceFolder(connection, path, all))
+        return error;
     QStringList names;
     QStringList companions;
-    char *name = nullptr;
-    while (AFCDirectoryRead(connection, directory, &name) == 0 && name) {
-        const QString entry = QString::fromUtf8(name);
+    for (const QString &entry : std::as_const(all)) {
         if (FileAccess::isCompanionName(entry))
             companions << entry;
         else if (FileAccess::isVisibleName(entry))
             names << entry;
     }
-    AFCDirectoryClose(connection, directory);
     for (const QString &entry : std::as_const(names)) {
         if (const int error = _trashFile(DevicePath::join(path, entry)))
             return error;

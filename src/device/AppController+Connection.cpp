@@ -185,6 +185,8 @@ int AppController::setupDevice(int *raisedInstance)
 
 void AppController::releaseConnections()
 {
+    // A transfer holds mLock for a whole file: it is asked to end after its current buffer.
+    TransferAbort abort(mTransferAbort);
     std::lock_guard lock(mLock);
     struct Pair
     {
@@ -381,6 +383,7 @@ int AppController::makeConnection()
     mAFCHandle2 = afc2 ? whole : nullptr;
     mConn = conn;
     mConn2 = conn2;
+    mConnOpened = mConn2Opened = ++mConnectionGeneration;
     return 0;
 }
 

@@ -18,6 +18,15 @@ using Mode = DeviceFilesWindow::Mode;
 
 namespace {
 
+// The handle this thread last took from getAfc or getNormalAfc, and the connection
+// generation at that moment.
+struct PickedConnection
+{
+    AFCConnectionRef connection = nullptr;
+    uint64_t generation = 0;
+};
+thread_local PickedConnection tPicked;
+
 const QStringList &mediaPrefixes()
 {
     static const QStringList prefixes{QStringLiteral("/User/Media/"), QStringLiteral("/var/mobile/Media/"),
@@ -38,6 +47,32 @@ bool FileAccess::isVisibleName(const QString &name)
         && name != QLatin1String(MetadataSidecar::kFileName) && !isCompanionName(name);
 }
 
+AFCError FileAccess::listDeviceFolder(AFCConnectionRef connection, const QString &path, QStringList &names)
+{
+    names.clear();
+    AFCDirectoryRef directory = nullptr;
+    const AFCError opened = AFCDirectoryOpen(connection, utf8(path).constData(), &directory);
+    if (opened || !directory)
+        return opened ? opened : kAFCUnknownError;
+    AFCError error = kAFCSuccess;
+    for (;;) {
+        char *name = nullptr;
+        error = AFCDirectoryRead(connection, directory, &name);
+        if (error || !name)
+            break;
+        const qsizetype length = qsizetype(std::strlen(name));
+        if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.'))
+            continue;
+        names << FileNameBytes::decode(name, length);
+    }
+    AFCDirectoryClose(connection, directory);
+    if (error) {
+        VarnekLog("AFCDirectoryRead err: %d (%s)", error, qUtf8Printable(path));
+        names.clear();
+    }
+    return error;
+}
+
 // --- Connections and folders -------------------------------------------------------------
 
 bool AppController::afc2Mode()
@@ -50,22 +85,36 @@ AFCConnectionRef AppController::getAfc()
 {
     const Mode mode = FileAccess::windowMode(*this);
     std::lock_guard lock(mLock);
+    AFCConnectionRef connection = mConn;
     if (mode == Mode::FileSharing)
-        return mAppConn;
-    if (afc2Mode() && mConn2)
-        return mConn2;
-    return mConn;
+        connection = mAppConn;
+    else if (afc2Mode() && mConn2)
+        connection = mConn2;
+    tPicked = {connection, mConnectionGeneration.load()};
+    return connection;
 }
 
 AFCConnectionRef AppController::getNormalAfc()
 {
     std::lock_guard lock(mLock);
+    tPicked = {mConn, mConnectionGeneration.load()};
     return mConn;
 }
 
 bool AppController::connectionIsOpen(AFCConnectionRef connection) const
 {
-    return connection && (connection == mConn || connection == mConn2 || connection == mAppConn);
+    if (!connection)
+        return false;
+    uint64_t opened = 0;
+    if (connection == mConn)
+        opened = mConnOpened;
+    else if (connection == mConn2)
+        opened = mConn2Opened;
+    else if (connection == mAppConn)
+        opened = mAppConnOpened;
+    else
+        return false;
+    return !(tPicked.connection == connection && tPicked.generation < opened);
 }
 
 QString AppController::getStartDir(AFCConnectionRef connection)
@@ -231,19 +280,16 @@ uint64_t AppController::_getDirectorySize(const QString &path)
     QStringList names;
     {
         std::lock_guard lock(mLock);
-        AFCDirectoryRef directory = nullptr;
         if (!connectionIsOpen(connection))
             return 0;
-        if (AFCDirectoryOpen(connection, utf8(path).constData(), &directory) || !directory)
+        QStringList all;
+        if (FileAccess::listDeviceFolder(connection, path, all))
             return 0;
-        char *name = nullptr;
-        while (AFCDirectoryRead(connection, directory, &name) == 0 && name) {
-            const QString entry = QString::fromUtf8(name);
+        for (const QString &entry : std::as_const(all)) {
             // Companions are counted with their files.
             if (FileAccess::isVisibleName(entry) || entry == QLatin1String(MetadataSidecar::kFileName))
                 names << entry;
         }
-        AFCDirectoryClose(connection, directory);
     }
     uint64_t total = 0;
     for (const QString &name : names) {

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
 
 using FileAccess::utf8;
 
@@ -49,6 +50,42 @@ int AppController::doGetDirectories()
     return recurseDirectories(getStartDir(), 0);
 }
 
+// The kind of one item for the browser, from its information alone: a folder's children
+// are read only when the folder itself is listed. A link counts as a folder when it leads
+// to one. The caller holds mLock.
+int AppController::itemKind(const QString &path, AFCConnectionRef connection, AFCError &error)
+{
+    AFCDictionaryRef info = nullptr;
+    error = AFCFileInfoOpen(connection, utf8(path).constData(), &info);
+    if (error || !info) {
+        error = error ? error : kAFCUnknownError;
+        return -1;
+    }
+    int kind = kKindFile;
+    for (;;) {
+        char *key = nullptr;
+        char *value = nullptr;
+        if (AFCKeyValueRead(info, &key, &value) || !key || !value)
+            break;
+        if (std::strcmp(key, "st_ifmt") != 0)
+            continue;
+        if (std::strcmp(value, "S_IFDIR") == 0)
+            kind = kKindFolder;
+        else if (std::strcmp(value, "S_IFLNK") == 0)
+            kind = kKindLink;
+        break;
+    }
+    AFCKeyValueClose(info);
+    if (kind == kKindLink) {
+        AFCDirectoryRef directory = nullptr;
+        if (AFCDirectoryOpen(connection, utf8(path).constData(), &directory) == 0 && directory) {
+            AFCDirectoryClose(connection, directory);
+            kind = kKindFolder;
+        }
+    }
+    return kind;
+}
+
 int AppController::recurseDirectories(const QString &path, int depth)
 {
     std::lock_guard lock(mLock);
@@ -58,42 +95,56 @@ int AppController::recurseDirectories(const QString &path, int depth)
     if (!connection)
         return kFileNoConnection;
     const QString folder = DevicePath::normalized(path);
+    const QString start = DevicePath::normalized(getStartDir(connection));
 
-    AFCDirectoryRef directory = nullptr;
-    const AFCError result = AFCDirectoryOpen(connection, utf8(folder).constData(), &directory);
+    if (depth != 0) {
+        AFCError error = 0;
+        const int kind = itemKind(folder, connection, error);
+        if (kind < 0) {
+            VarnekLog("AFCFileInfoOpen err: %d (%s)", error, qUtf8Printable(folder));
+            mListingError.store(kFileListing);
+            return kFileListing;
+        }
+        if (folder != start)
+            mPaths.insert(folder, kind);
+        return 0;
+    }
+
+    QStringList names;
+    const AFCError result = FileAccess::listDeviceFolder(connection, folder, names);
     if (result == kAFCNotADirectoryError) {
         mPaths.insert(folder, isSymLink(folder, connection) ? kKindLink : kKindFile);
         return 0;
     }
-    if (result || !directory) {
+    if (result) {
         // Kept to this listing: the next refresh reports it, and nothing else is blocked.
         VarnekLog("AFCDirectoryOpen err: %d (%s)", result, qUtf8Printable(folder));
         mListingError.store(kFileListing);
         return kFileListing;
     }
-    if (folder != DevicePath::normalized(getStartDir(connection)))
+    if (folder != start)
         mPaths.insert(folder, kKindFolder);
-    if (depth != 0) {
-        AFCDirectoryClose(connection, directory);
-        return 0;
-    }
 
     VarnekLog("loading directory %s", qUtf8Printable(folder));
     mLoadedPaths.insert(folder, 1);
-    QStringList children;
-    char *name = nullptr;
-    while (AFCDirectoryRead(connection, directory, &name) == 0 && name) {
-        const QString entry = QString::fromUtf8(name);
-        if (FileAccess::isVisibleName(entry))
-            children << entry;
-    }
-    AFCDirectoryClose(connection, directory);
     _fetchAttributesForPath(folder);
+    // Each child's kind from its information: one query per child, not a listing of it.
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
     int error = 0;
-    for (const QString &child : std::as_const(children)) {
-        const int childError = recurseDirectories(DevicePath::join(folder, child), 1);
-        if (childError && !error)
-            error = childError;
+    for (const QString &child : std::as_const(names)) {
+        if (!FileAccess::isVisibleName(child) || child.contains(QLatin1Char('/')))
+            continue;
+        const QString childPath = prefix + child;
+        AFCError childError = 0;
+        const int kind = itemKind(childPath, connection, childError);
+        if (kind < 0) {
+            VarnekLog("AFCFileInfoOpen err: %d (%s)", childError, qUtf8Printable(childPath));
+            mListingError.store(kFileListing);
+            if (!error)
+                error = kFileListing;
+            continue;
+        }
+        mPaths.insert(childPath, kind);
     }
     return error;
 }
@@ -122,9 +173,10 @@ QStringList AppController::getPathsForDir(const QString &browserPath)
                 VarnekLog("getNode path not found: %s", qUtf8Printable(folder));
         }
         const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
-        for (auto it = mPaths.cbegin(); it != mPaths.cend(); ++it) {
+        // The cache is ordered by path: the folder's children follow the prefix in one run.
+        for (auto it = mPaths.lowerBound(prefix); it != mPaths.cend() && it.key().startsWith(prefix); ++it) {
             const QString &key = it.key();
-            if (key.size() > prefix.size() && key.startsWith(prefix) && key.indexOf(QLatin1Char('/'), prefix.size()) < 0)
+            if (key.size() > prefix.size() && key.indexOf(QLatin1Char('/'), prefix.size()) < 0)
                 paths << key;
         }
     }
@@ -147,17 +199,13 @@ std::optional<QStringList> AppController::getPhotoDirectory(const QString &folde
     const AFCConnectionRef connection = mConn;
     if (!connection)
         return std::nullopt;
-    AFCDirectoryRef directory = nullptr;
-    if (AFCDirectoryOpen(connection, utf8(folder).constData(), &directory) || !directory)
+    QStringList names;
+    if (FileAccess::listDeviceFolder(connection, folder, names))
         return std::nullopt;
     QStringList paths;
-    char *name = nullptr;
-    while (AFCDirectoryRead(connection, directory, &name) == 0 && name) {
-        const QString entry = QString::fromUtf8(name);
-        if (entry != QLatin1String(".") && entry != QLatin1String(".."))
-            paths << DevicePath::join(folder, entry);
-    }
-    AFCDirectoryClose(connection, directory);
+    paths.reserve(names.size());
+    for (const QString &entry : std::as_const(names))
+        paths << DevicePath::join(folder, entry);
     return paths;
 }
 

@@ -1,15 +1,21 @@
 // Transfers between the device and this computer: downloads of files and folders, uploads
 // of files, folders and data, ranged reads, and their progress and stop.
 //
-// Every copy either completes or leaves nothing behind: a download goes to a temporary name
-// beside its target and is renamed into place only when every byte arrived, and an upload
-// that stops or fails removes the partial device file, so a retry never meets a truncated
-// file (locally) or a stale target that blocks it (on the device).
+// Every copy either completes or leaves nothing under its target's name: a download goes to a
+// temporary name beside its target and an upload to a hidden temporary name beside its
+// device target, each renamed into place only when every byte arrived (and the file closed
+// cleanly). A lost connection or a kill mid-copy leaves no short file that looks whole, and
+// a retry never meets a stale target that blocks it.
+//
+// Names are kept as bytes both ways (FileNameBytes): a name that is not UTF-8 is copied under
+// the same bytes, never dropped. Uploads take regular files and folders only; a pipe, socket
+// or device node is opened without blocking, recognised and skipped with a log line.
 
 #include "device/AppController.h"
 
 #include "device/DevicePath.h"
 #include "device/FileAccessSupport.h"
+#include "device/FileNameBytes.h"
 #include "device/FileNameShortener.h"
 #include "device/LocalFileMetadata.h"
 #include "device/MetadataSidecar.h"
@@ -20,11 +26,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <optional>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,16 +69,81 @@ ssize_t readSome(int fd, char *data, size_t length)
     }
 }
 
-// A new, empty temporary file beside `target`; its path goes to `temporary`.
+// A local path as the bytes the file system takes.
+QByteArray localBytes(const QString &path)
+{
+    return FileNameBytes::encode(path);
+}
+
+// A new, empty temporary file beside `target`; its path goes to `temporary`. Made 0600 by
+// mkostemp and opened up only once it is renamed into place.
 int createTemporaryBeside(const QString &target, QString &temporary)
 {
-    QByteArray pattern = QFile::encodeName(QFileInfo(target).absolutePath()) + "/.quillon-download-XXXXXX";
+    const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash > 0 ? target.left(slash) : slash == 0 ? QStringLiteral("/") : QStringLiteral(".");
+    QByteArray pattern = localBytes(folder) + "/.quillon-download-XXXXXX";
     const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0) {
-        fchmod(fd, 0644);
-        temporary = QFile::decodeName(pattern);
-    }
+    if (fd >= 0)
+        temporary = FileNameBytes::decode(pattern);
     return fd;
+}
+
+// A hidden name for an upload in progress beside `path` on the device. It ends like a
+// resource-fork companion, so listings hide it and deleting its folder takes it along.
+QString partialUploadPath(const QString &path)
+{
+    static thread_local std::mt19937 random{std::random_device{}()};
+    const QString tag = QString::number(random() & 0xffffffffu, 16);
+    return DevicePath::join(DevicePath::parent(path), QStringLiteral(".quillon-upload-") + tag + kCompanionSuffix);
+}
+
+// What a local item is, without following a last link unless asked: S_IFREG, S_IFDIR, ...,
+// or 0 when it cannot be read.
+mode_t localType(const QString &path, bool followLink)
+{
+    struct stat status {};
+    const QByteArray bytes = localBytes(path);
+    const int result = followLink ? ::stat(bytes.constData(), &status) : ::lstat(bytes.constData(), &status);
+    return result == 0 ? (status.st_mode & S_IFMT) : 0;
+}
+
+// The names in a local folder (as bytes, decoded), "." and ".." left out, sorted.
+std::optional<QStringList> localFolderNames(const QString &path)
+{
+    DIR *dir = ::opendir(localBytes(path).constData());
+    if (!dir)
+        return std::nullopt;
+    QStringList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const qsizetype length = qsizetype(std::strlen(entry->d_name));
+        if ((length == 1 && entry->d_name[0] == '.') || (length == 2 && entry->d_name[0] == '.' && entry->d_name[1] == '.'))
+            continue;
+        names << FileNameBytes::decode(entry->d_name, length);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A local name for a device item that no earlier item of the same folder download took:
+// "-N" goes before the extension, and the base gives way so the name still fits.
+QString uniqueLocalName(const QString &shortened, const QString &folder, const QSet<QString> &taken)
+{
+    if (!taken.contains(shortened))
+        return shortened;
+    const qsizetype dot = shortened.lastIndexOf(QLatin1Char('.'));
+    QString base = dot > 0 ? shortened.left(dot) : shortened;
+    const QString extension = dot > 0 ? shortened.mid(dot) : QString();
+    for (int counter = 1;; ++counter) {
+        const QString suffix = QStringLiteral("-%1").arg(counter) + extension;
+        QString candidate = base + suffix;
+        while (!base.isEmpty() && shortenedFileName(candidate) != candidate) {
+            base.chop(base.size() >= 2 && base.at(base.size() - 1).isLowSurrogate() ? 2 : 1);
+            candidate = base + suffix;
+        }
+        if (!taken.contains(candidate) && localType(folder + QLatin1Char('/') + candidate, false) == 0)
+            return candidate;
+    }
 }
 
 const QStringList &bundleTypes()
@@ -247,6 +323,10 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
                 stopped = true;
                 break;
             }
+            if (mTransferAbort.load() > 0) {
+                result = kFileNoConnection;
+                break;
+            }
             uint32_t length = uint32_t(size);
             const AFCError error = AFCFileRefRead(connection, file, buffer, &length);
             if (error) {
@@ -273,7 +353,7 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
             result = kAFCReadError;
         }
         if (result || stopped) {
-            ::unlink(QFile::encodeName(temporary).constData());
+            ::unlink(localBytes(temporary).constData());
         } else {
             const QString companion = path + kCompanionSuffix;
             bool ok = false;
@@ -287,9 +367,11 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
                     && !LocalFileMetadata::setResourceFork(temporary, fork))
                     VarnekLog("resource fork not kept for %s", qUtf8Printable(target));
             }
-            if (::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) != 0) {
+            // Readable as a plain new file only once it is whole.
+            ::chmod(localBytes(temporary).constData(), 0644);
+            if (::rename(localBytes(temporary).constData(), localBytes(target).constData()) != 0) {
                 VarnekLog("fopen (%s) fails\n", qUtf8Printable(target));
-                ::unlink(QFile::encodeName(temporary).constData());
+                ::unlink(localBytes(temporary).constData());
                 result = kFileLocalWrite;
             }
         }
@@ -311,12 +393,12 @@ int AppController::downloadDirectory(const QString &path, const QString &localPa
 int AppController::downloadDirectory(const QString &path, const QString &localPath, AFCConnectionRef connection)
 {
     VarnekLog("downloadDir: %s", qUtf8Printable(path));
-    const QFileInfo info(localPath);
-    if (info.exists() && !info.isDir()) {
+    const mode_t existing = localType(localPath, true);
+    if (existing && existing != S_IFDIR) {
         VarnekLog("exists and isn't dir");
         return kFileExists;
     }
-    if (!info.exists() && !QDir().mkpath(localPath))
+    if (!existing && ::mkdir(localBytes(localPath).constData(), 0777) != 0 && !QDir().mkpath(localPath))
         return kFileNoConnection;
     if (!connection)
         return kFileNoConnection;
@@ -326,27 +408,29 @@ int AppController::downloadDirectory(const QString &path, const QString &localPa
         std::lock_guard lock(mLock);
         if (!connectionIsOpen(connection))
             return kFileNoConnection;
-        AFCDirectoryRef directory = nullptr;
-        const AFCError opened = AFCDirectoryOpen(connection, utf8(path).constData(), &directory);
-        if (opened || !directory) {
-            // An unreadable folder is a failed download, not an empty one.
-            VarnekLog("AFCDirectoryOpen err: %d (%s)", opened, qUtf8Printable(path));
-            return opened ? opened : kAFCUnknownError;
+        QStringList all;
+        // An unreadable folder, or one whose listing broke off, is a failed download, not an
+        // empty or a shorter one.
+        if (const AFCError error = FileAccess::listDeviceFolder(connection, path, all)) {
+            VarnekLog("AFCDirectoryOpen err: %d (%s)", error, qUtf8Printable(path));
+            return error;
         }
-        char *name = nullptr;
-        while (AFCDirectoryRead(connection, directory, &name) == 0 && name) {
-            const QString entry = QString::fromUtf8(name);
+        for (const QString &entry : std::as_const(all)) {
             if (FileAccess::isVisibleName(entry) && entry != QLatin1String("Snapshots"))
                 names << entry;
         }
-        AFCDirectoryClose(connection, directory);
     }
     int result = 0;
+    // Long names are shortened to fit the local file system; two that shorten alike must not
+    // land on one file.
+    QSet<QString> taken;
     for (const QString &name : std::as_const(names)) {
         // Device names never step out of the target folder.
         if (name.contains(QLatin1Char('/')))
             continue;
-        result = _downloadFile(DevicePath::join(path, name), localPath + QLatin1Char('/') + name, false, connection);
+        const QString local = uniqueLocalName(shortenedFileName(name), localPath, taken);
+        taken.insert(local);
+        result = _downloadFile(DevicePath::join(path, name), localPath + QLatin1Char('/') + local, false, connection);
         if (result)
             break;
     }
@@ -408,7 +492,7 @@ int AppController::_uploadFile(const QString &localPath, const QString &path)
     if (mStop.load())
         return kFileStopped;
     VarnekLog("AppController: Uploading %s to %s", qUtf8Printable(localPath), qUtf8Printable(path));
-    setCurrentFile(QFileInfo(localPath).fileName());
+    setCurrentFile(localPath.mid(localPath.lastIndexOf(QLatin1Char('/')) + 1));
     if (const int error = makeConnection())
         return error;
     QString devicePath = path;
@@ -417,18 +501,28 @@ int AppController::_uploadFile(const QString &localPath, const QString &path)
         return kFileNoConnection;
     if (_fileExistsOniPhone(devicePath, nullptr, connection))
         return kFileExists;
-    const QFileInfo info(localPath);
-    if (info.isDir()) {
+    const mode_t type = localType(localPath, false);
+    const mode_t target = type == S_IFLNK ? localType(localPath, true) : type;
+    if (target == S_IFDIR) {
         // A linked folder may lead back up the tree; it is not followed.
-        if (info.isSymLink()) {
+        if (type == S_IFLNK) {
             VarnekLog("AppController: not uploading the linked folder %s", qUtf8Printable(localPath));
             return 0;
         }
         return uploadDir(localPath, path);
     }
+    if (target != S_IFREG) {
+        // A pipe, socket or device node has no end to copy to (or never answers at all).
+        if (target == 0) {
+            VarnekLog("fopen (%s) fails", qUtf8Printable(localPath));
+            return kFileLocalOpen;
+        }
+        VarnekLog("AppController: not uploading %s: not a regular file", qUtf8Printable(localPath));
+        return 0;
+    }
 
     if (const int error = _writeFile(localPath, devicePath, connection, false))
-        return error;
+        return error == kFileNotRegular ? 0 : error;
     if (pathIsInFernlowArea(path)) {
         const QByteArray fork = LocalFileMetadata::resourceFork(localPath);
         if (!fork.isEmpty()) {
@@ -446,11 +540,14 @@ int AppController::uploadDir(const QString &localPath, const QString &path)
         VarnekLog("newFolder failed: %d", error);
         return error;
     }
-    const QFileInfoList entries = QDir(localPath).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                                 | QDir::NoDotAndDotDot, QDir::Name);
+    const std::optional<QStringList> entries = localFolderNames(localPath);
+    if (!entries) {
+        VarnekLog("opendir (%s) fails", qUtf8Printable(localPath));
+        return kFileLocalOpen;
+    }
     int result = 0;
-    for (const QFileInfo &entry : entries) {
-        result = _uploadFile(entry.filePath(), DevicePath::join(path, entry.fileName()));
+    for (const QString &entry : *entries) {
+        result = _uploadFile(localPath + QLatin1Char('/') + entry, DevicePath::join(path, entry));
         if (result)
             break;
     }
@@ -461,13 +558,23 @@ int AppController::uploadDir(const QString &localPath, const QString &path)
 
 int AppController::_writeFile(const QString &localPath, const QString &path, AFCConnectionRef connection, bool isRsrc)
 {
-    const QByteArray local = QFile::encodeName(localPath);
-    if (isRsrc && QFileInfo(localPath).size() == 0)
-        return 0;
-    const int fd = ::open(local.constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray local = localBytes(localPath);
+    // Never blocks on open (a pipe with no writer would wait for good); what is not a regular
+    // file is left alone.
+    const int fd = ::open(local.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         VarnekLog("fopen (%s) fails", local.constData());
         return kFileLocalOpen;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        VarnekLog("AppController: not uploading %s: not a regular file", local.constData());
+        ::close(fd);
+        return kFileNotRegular;
+    }
+    if (isRsrc && status.st_size == 0) {
+        ::close(fd);
+        return 0;
     }
     if (!connection) {
         ::close(fd);
@@ -480,7 +587,8 @@ int AppController::_writeFile(const QString &localPath, const QString &path, AFC
     }
     AFCFileRef file = 0;
     const QByteArray device = utf8(path);
-    const AFCError opened = AFCFileRefOpen(connection, device.constData(), kAFCFileModeWrite, &file);
+    const QByteArray partial = utf8(partialUploadPath(path));
+    const AFCError opened = AFCFileRefOpen(connection, partial.constData(), kAFCFileModeWrite, &file);
     if (opened || !file) {
         VarnekLog("AFCFileRefOpen (2) err: %d (%s)", opened, device.constData());
         ::close(fd);
@@ -492,6 +600,10 @@ int AppController::_writeFile(const QString &localPath, const QString &path, AFC
     for (;;) {
         if (mStop.load()) {
             stopped = true;
+            break;
+        }
+        if (mTransferAbort.load() > 0) {
+            result = kFileNoConnection;
             break;
         }
         const ssize_t got = readSome(fd, buffer.get(), kTransferBufferSize);
@@ -511,11 +623,22 @@ int AppController::_writeFile(const QString &localPath, const QString &path, AFC
         addBytesTransferred(uint64_t(got));
     }
     ::close(fd);
-    AFCFileRefClose(connection, file);
-    if (result || stopped) {
-        // A partial file under the target's name would pass for the whole one and block a retry.
-        AFCRemovePath(connection, device.constData());
+    // The device may keep the last bytes until the close: a close that fails is a failed copy.
+    const AFCError closed = AFCFileRefClose(connection, file);
+    if (closed && !result && !stopped) {
+        VarnekLog("AFCFileRefClose err: %d (%s)", closed, device.constData());
+        result = closed;
     }
+    if (!result && !stopped) {
+        const AFCError moved = AFCRenamePath(connection, partial.constData(), device.constData());
+        if (moved) {
+            VarnekLog("AFCRenamePath (upload) err: %d (%s)", moved, device.constData());
+            result = moved;
+        }
+    }
+    // Only the hidden partial file is ever left to remove; the target is never written short.
+    if (result || stopped)
+        AFCRemovePath(connection, partial.constData());
     return result ? result : stopped ? kFileStopped : 0;
 }
 
@@ -544,7 +667,11 @@ int AppController::_writeData(const QByteArray &data, const QString &path, AFCCo
         }
         offset += chunk;
     }
-    AFCFileRefClose(connection, file);
+    const AFCError closed = AFCFileRefClose(connection, file);
+    if (closed && !result) {
+        VarnekLog("AFCFileRefClose err: %d (%s)", closed, device.constData());
+        result = closed;
+    }
     if (result)
         AFCRemovePath(connection, device.constData());
     return result;

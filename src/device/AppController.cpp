@@ -122,6 +122,8 @@ void AppController::closeConnections(bool quitting)
 {
     Q_UNUSED(quitting);
     VarnekLog("closeConnections");
+    // A transfer holds mLock for a whole file: it is asked to end after its current buffer.
+    TransferAbort abort(mTransferAbort);
     std::lock_guard lock(mLock);
     for (AFCConnectionRef *connection : {&mConn, &mConn2}) {
         if (*connection) {

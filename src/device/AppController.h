@@ -146,6 +146,11 @@ public:
     AFCConnectionRef mConn = nullptr;   // media area; mLock
     AFCConnectionRef mConn2 = nullptr;  // whole filesystem, when started; mLock
     AFCConnectionRef mAppConn = nullptr; // app container; mLock
+    // Raised at every opening of a file connection; each connection keeps the value it was
+    // opened at (mLock). A handle picked before that value names an older connection that
+    // the framework happened to give the same address.
+    std::atomic<uint64_t> mConnectionGeneration{0};
+    uint64_t mConnOpened = 0, mConn2Opened = 0, mAppConnOpened = 0; // mLock
     ServiceConnectionRef mAFCHandle = nullptr, mAFCHandle2 = nullptr, mAppAFCHandle = nullptr;
     QList<ConnectedDeviceEntry> mConnectedDevices; // mConnectedDevicesLock
     std::atomic<bool> mWaitingForConnections{false};
@@ -164,6 +169,9 @@ public:
     std::atomic<uint64_t> mBytesTransferred{0};
     QString mCurrentFile; // mCurrentFileLock
     std::atomic<bool> mStop{false};
+    // Set while the connections are being torn down (a device switch or detach): the running
+    // transfer ends after its current buffer, so the tear-down never waits out a whole file.
+    std::atomic<int> mTransferAbort{0}; // tear-downs under way
     std::atomic<bool> mStopFindingSize{false};
     QVariantMap mPaths, mLoadedPaths, mLoadedPathAttributes; // listing caches; mLock
     std::atomic<uint64_t> mAFCFree{0}, mAFC2Free{0}, mLastFreeBytes{0}, mLastFreeBytesAfc2{0};
@@ -274,6 +282,7 @@ public:
     static constexpr int kFileNoConnection = -1;   // also: a data upload could not open its file
     static constexpr int kFileExists = -2;         // the target exists (local: not a folder)
     static constexpr int kFileLocalOpen = -4;      // the local file could not be opened
+    static constexpr int kFileNotRegular = -6;     // _writeFile: not a regular file, skipped
     static constexpr int kFileNotFound = -17;      // the device file does not exist
     static constexpr int kFileStopped = -144;      // stopped by the user
     static constexpr int kFileLocalWrite = -222;   // a local write failed
@@ -289,8 +298,10 @@ public:
     AFCConnectionRef getAfc();
     AFCConnectionRef getNormalAfc();
     // Whether `connection` is one of the open connections. A handle chosen before mLock was
-    // taken may have been closed meanwhile (a switch, a detach, a Wi-Fi absence); the
-    // framework must never see it again. The caller holds mLock.
+    // taken may have been closed meanwhile (a switch, a detach, a Wi-Fi absence), and a new
+    // connection may have been given its address: the handle this thread last picked with
+    // getAfc or getNormalAfc is compared by generation as well. The framework must never see
+    // a closed connection again. The caller holds mLock.
     bool connectionIsOpen(AFCConnectionRef connection) const;
     bool afc2Mode();
     QString getStartDir(AFCConnectionRef connection);
@@ -323,6 +334,9 @@ public:
     int getDirectories(bool load);
     int doGetDirectories();
     int recurseDirectories(const QString &path, int depth);
+    // The browser's kind of one item (0 file, 1 folder or a link to one, 3 other link), or -1
+    // with `error` set. The caller holds mLock.
+    int itemKind(const QString &path, AFCConnectionRef connection, AFCError &error);
     QStringList getPathsForDir(const QString &browserPath);
     QVariant getNode(const QString &relativePath);
     std::optional<QStringList> getPhotoDirectory(const QString &folder);
@@ -509,6 +523,16 @@ private:
     static std::unique_ptr<QObject> makeMainContext();
     // Declared last so it is destroyed first: its threads use the members above.
     DeviceThreads mDeviceThreads;
+};
+
+// Raises a tear-down count for its scope (declared before the lock guard it outlives).
+struct TransferAbort
+{
+    explicit TransferAbort(std::atomic<int> &count) : mCount(count) { ++mCount; }
+    ~TransferAbort() { --mCount; }
+    TransferAbort(const TransferAbort &) = delete;
+    TransferAbort &operator=(const TransferAbort &) = delete;
+    std::atomic<int> &mCount;
 };
 
 // device_callback: the framework's notification callback (main thread, through the run-loop

@@ -1,5 +1,7 @@
 #include "device/DevicePath.h"
 
+#include <QStringList>
+
 namespace DevicePath {
 
 QString normalized(const QString &path)
@@ -14,7 +16,23 @@ QString normalized(const QString &path)
     }
     if (result.size() > 1 && result.endsWith(QLatin1Char('/')))
         result.chop(1);
-    return result;
+    if (!result.contains(QLatin1String("/.")))
+        return result;
+    // "." and ".." components are resolved, so no comparison of folders is fooled by them
+    // ("/Fernlow/../DCIM" is "/DCIM"); ".." at the root stays at the root.
+    QStringList kept;
+    const QStringList components = result.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &component : components) {
+        if (component == QLatin1String("."))
+            continue;
+        if (component == QLatin1String("..")) {
+            if (!kept.isEmpty())
+                kept.removeLast();
+            continue;
+        }
+        kept << component;
+    }
+    return QLatin1Char('/') + kept.join(QLatin1Char('/'));
 }
 
 QString join(const QString &folder, const QString &name)

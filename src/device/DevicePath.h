@@ -1,13 +1,15 @@
 #pragma once
 // Device path helpers: device paths come from the user, the browser and the device itself,
 // so they are joined and compared in one normal form ("/a/b": one leading "/", no doubled
-// and no trailing "/", the root is "/"). Pure functions; any thread.
+// and no trailing "/", no "." or ".." components, the root is "/"). Pure functions; any
+// thread.
 
 #include <QString>
 
 namespace DevicePath {
 
-// Collapses repeated "/", drops a trailing "/" (except for the root) and makes it absolute.
+// Collapses repeated "/", resolves "." and ".." (never above the root), drops a trailing "/"
+// (except for the root) and makes it absolute.
 QString normalized(const QString &path);
 // `folder` joined with `name` in normal form ("/Fernlow/" + "a" is "/Fernlow/a").
 QString join(const QString &folder, const QString &name);

@@ -2,6 +2,7 @@
 // Small helpers shared by the device controller's file-access sources.
 
 #include "device/AppController.h"
+#include "device/FileNameBytes.h"
 #include "interfaces/DeviceFilesWindow.h"
 #include "interfaces/FRWindowHub.h"
 
@@ -10,9 +11,11 @@
 
 namespace FileAccess {
 
+// A device path as the framework takes it: UTF-8, with the bytes of names that are not UTF-8
+// given back as they came (FileNameBytes).
 inline QByteArray utf8(const QString &path)
 {
-    return path.toUtf8();
+    return FileNameBytes::encode(path);
 }
 
 inline DeviceFilesWindow *filesWindow(const AppController &controller)
@@ -33,6 +36,12 @@ bool isCompanionName(const QString &name);
 } // namespace FileAccess
 
 namespace FileAccess {
+
+// Every name in a device folder but "." and ".." (decoded with FileNameBytes, so no name is
+// lost or changed), in the device's order. A read that fails is the listing's error, never
+// its end: `names` is then emptied. The folder's open error is returned as it came (4: not
+// a folder). The caller holds mLock.
+AFCError listDeviceFolder(AFCConnectionRef connection, const QString &path, QStringList &names);
 
 // Reads `length` bytes at `offset` of a device file (fewer at its end), looping over short
 // reads. The caller holds mLock. On failure `data` is emptied and the code returned.

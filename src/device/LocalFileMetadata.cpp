@@ -1,5 +1,7 @@
 #include "device/LocalFileMetadata.h"
 
+#include "device/FileNameBytes.h"
+
 #include <QFile>
 
 #include <fcntl.h>
@@ -16,7 +18,7 @@ constexpr char kResourceFork[] = "user.quillon.resource_fork";
 
 QByteArray readAttribute(const QString &path, const char *name)
 {
-    const QByteArray local = QFile::encodeName(path);
+    const QByteArray local = FileNameBytes::encode(path);
     const ssize_t size = lgetxattr(local.constData(), name, nullptr, 0);
     if (size <= 0)
         return {};
@@ -30,7 +32,7 @@ QByteArray readAttribute(const QString &path, const char *name)
 
 bool writeAttribute(const QString &path, const char *name, const QByteArray &value)
 {
-    return lsetxattr(QFile::encodeName(path).constData(), name, value.constData(), value.size(), 0) == 0;
+    return lsetxattr(FileNameBytes::encode(path).constData(), name, value.constData(), value.size(), 0) == 0;
 }
 
 uint32_t readCode(const QString &path, const char *name)
@@ -67,7 +69,7 @@ bool setResourceFork(const QString &path, const QByteArray &data)
 QDateTime modificationDate(const QString &path)
 {
     struct stat info {};
-    if (lstat(QFile::encodeName(path).constData(), &info) != 0)
+    if (lstat(FileNameBytes::encode(path).constData(), &info) != 0)
         return {};
     return QDateTime::fromSecsSinceEpoch(info.st_mtim.tv_sec);
 }
@@ -75,7 +77,7 @@ QDateTime modificationDate(const QString &path)
 QDateTime creationDate(const QString &path)
 {
     struct statx info {};
-    if (statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &info) != 0
+    if (statx(AT_FDCWD, FileNameBytes::encode(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &info) != 0
         || !(info.stx_mask & STATX_BTIME))
         return {};
     return QDateTime::fromSecsSinceEpoch(info.stx_btime.tv_sec);
@@ -90,7 +92,7 @@ bool setModificationDate(const QString &path, const QDateTime &date)
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = date.toSecsSinceEpoch();
     times[1].tv_nsec = 0;
-    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    return utimensat(AT_FDCWD, FileNameBytes::encode(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 } // namespace LocalFileMetadata

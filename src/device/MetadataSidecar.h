@@ -30,9 +30,13 @@ struct Entry
     QVariantMap attributes; // only the fields the line holds, empty ones included
 };
 
-// Every line with a name; a line without one is skipped.
+// Whether `name` can name an item of the sidecar's folder: not empty, ".", "..", and without
+// "/" or NUL.
+bool isPlainName(const QString &name);
+// Every line whose name is a plain name; other lines are skipped.
 QList<Entry> parse(const QByteArray &text);
-// The sidecar text for `entries`, in the given order.
+// The sidecar text for `entries`, in the given order; an entry whose name is no plain name,
+// or holds a tab or a line break (it would split its line), is left out.
 QByteArray format(const QList<Entry> &entries);
 
 } // namespace MetadataSidecar

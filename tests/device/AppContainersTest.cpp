@@ -103,9 +103,12 @@ TEST(AppContainers, AnAppThatCannotBeOpenedNeverLeavesTheLastAppsContainerInUse)
     // The session for the next app is refused: its selection must not write into the
     // container that is still open for the last one.
     rig.setFaults({{"FailCalls", QVariantList{QVariantMap{{"EntryPoint", "AMDeviceStartSession"}, {"Call", 1}, {"Repeat", true}}}}});
+    rig.window.directoryErrors.clear();
     c.selectionChanged({0}); // "Apple Sharer"
     EXPECT_EQ(c.currentAppID(), QString("com.apple.sharer"));
     EXPECT_EQ(c.getAfc(), nullptr);
+    // The user hears that the app did not open.
+    EXPECT_EQ(rig.window.directoryErrors, QList<int>{int(kAMDUndefinedError)});
     writePattern(rig.local(QStringLiteral("up.txt")), 10);
     c.resetCopyOperation();
     EXPECT_NE(c.uploadFile(rig.local(QStringLiteral("up.txt")), QStringLiteral("up.txt")), 0);

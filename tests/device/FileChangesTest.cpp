@@ -6,6 +6,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -124,6 +125,58 @@ TEST(FileChanges, AFolderOutsideTheStartFolderIsRefusedBeforeAnythingIsDeleted)
     // The start folder itself is not below itself.
     EXPECT_EQ(c.trashFolder(QStringLiteral("/Fernlow/")), AppController::kFileOutsideStart);
     EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt"))));
+    // Paths that only look as if they were inside it.
+    for (const char *path : {"/Fernlow/../DCIM", "/Fernlow/./../DCIM", "/Fernlow/docs/../../DCIM", "/Fernlow/.."}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(c.trashFolder(QString::fromLatin1(path)), AppController::kFileOutsideStart);
+        EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("DCIM/100APPLE/IMG_0001.JPG"))));
+        EXPECT_TRUE(QFileInfo::exists(rig.media(QStringLiteral("Fernlow/readme.txt"))));
+    }
+}
+
+TEST(FileChanges, ANewFolderNeedsOnePlainName)
+{
+    FilesRig rig;
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+    for (const char *name : {"", ".", "..", "a/b"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(c.newFolder(QStringLiteral("docs"), QString::fromLatin1(name)), AppController::kFileMissingArgument);
+    }
+    EXPECT_EQ(QDir(rig.media(QStringLiteral("Fernlow/docs"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"sub"});
+    EXPECT_EQ(c.newFolder(QStringLiteral("docs"), QStringLiteral("..x")), 0);
+    EXPECT_TRUE(QFileInfo(rig.media(QStringLiteral("Fernlow/docs/..x"))).isDir());
+}
+
+// Sidecar lines come from the device: a name that is no plain name would land on another
+// item's attributes (in another folder, or the folder itself) and be written back.
+TEST(FileChanges, SidecarLinesWithPathsForNamesAreIgnoredAndNeverWrittenBack)
+{
+    FilesRig rig;
+    QFile file(rig.media(QStringLiteral("Fernlow/.metadata_file")));
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("\ndocs/a.txt\t1\t2\t3\t4\n.\t5\t6\n..\t7\t8\nsub/../readme.txt\t9\t9\t9\t9");
+    file.close();
+    ASSERT_TRUE(rig.connect());
+    AppController &c = *rig.controller;
+
+    EXPECT_EQ(c.getAttributesForFile(QStringLiteral("readme.txt")).value("CREATOR").toString(), QString("1953790068"));
+    // docs/a.txt keeps what its own folder's sidecar says.
+    const QVariantMap inner = c.getAttributesForFile(QStringLiteral("docs/a.txt"));
+    EXPECT_EQ(inner.value("MOD_DATE").toString(), QString("1293840000"));
+    EXPECT_FALSE(inner.contains("CREATOR"));
+    EXPECT_TRUE(c.getAttributesForFile(QStringLiteral("")).isEmpty());
+    EXPECT_TRUE(c.doGetAttributesForFile(QStringLiteral("/")).isEmpty());
+
+    ASSERT_EQ(c.newFolder(QStringLiteral("/"), QStringLiteral("Box")), 0);
+    const QByteArray written = sidecar(rig, QStringLiteral("Fernlow"));
+    EXPECT_TRUE(written.contains("Box\t"));
+    EXPECT_TRUE(written.contains("readme.txt\t1262304000"));
+    for (const char *line : {"docs/a.txt", "\n.\t", "\n..\t", "sub/../"}) {
+        SCOPED_TRACE(line);
+        EXPECT_FALSE(written.contains(line));
+    }
+    EXPECT_FALSE(written.startsWith(".\t"));
 }
 
 TEST(FileChanges, SavesDataFilesLocallyWithUniqueNames)

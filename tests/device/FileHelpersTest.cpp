@@ -1,6 +1,7 @@
 // Name shortening, the sidecar format and device path normalisation.
 
 #include "device/DevicePath.h"
+#include "device/FileNameBytes.h"
 #include "device/FileNameShortener.h"
 #include "device/MetadataSidecar.h"
 
@@ -77,4 +78,64 @@ TEST(DevicePath, NormalisesSlashesSoTheStartFolderListsItsChildren)
     EXPECT_FALSE(DevicePath::isBelow("/Fernlow", "/Fernlow/"));
     EXPECT_FALSE(DevicePath::isBelow("/FernlowX/a", "/Fernlow/"));
     EXPECT_TRUE(DevicePath::isBelow("/DCIM", "/"));
+}
+
+TEST(DevicePath, ResolvesDotsSoNoComparisonIsFooled)
+{
+    const struct
+    {
+        const char *path;
+        const char *normal;
+    } cases[] = {
+        {"/Fernlow/../DCIM", "/DCIM"},
+        {"/Fernlow/./docs/", "/Fernlow/docs"},
+        {"/Fernlow/docs/../..", "/"},
+        {"/../../etc", "/etc"},
+        {"/Fernlow/..x/.y", "/Fernlow/..x/.y"},
+        {"Fernlow//a", "/Fernlow/a"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(DevicePath::normalized(QString::fromLatin1(c.path)), QString::fromLatin1(c.normal));
+    }
+    EXPECT_FALSE(DevicePath::isBelow("/Fernlow/../DCIM", "/Fernlow/"));
+    EXPECT_FALSE(DevicePath::hasFolderPrefix("/Fernlow/../DCIM/a", "/Fernlow/"));
+}
+
+TEST(MetadataSidecar, NamesThatAreNoPlainNamesAreSkippedBothWays)
+{
+    const auto entries = MetadataSidecar::parse("a\t1\n.\t2\n..\t3\nx/y\t4\n../b\t5\n\xff\xfe\t6");
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0].name, QString("a"));
+    // A name that is not UTF-8 keeps its bytes through a read and a write.
+    EXPECT_EQ(FileNameBytes::encode(entries[1].name), QByteArray("\xff\xfe"));
+    EXPECT_EQ(MetadataSidecar::format(entries), QByteArray("a\t1\t\t\t\n\xff\xfe\t6\t\t\t"));
+    EXPECT_EQ(MetadataSidecar::format({{".", {}}, {"..", {}}, {"a/b", {}}, {"t\tab", {}}, {"n\nl", {}}, {"ok", {}}}),
+              QByteArray("ok\t\t\t\t"));
+}
+
+TEST(FileNameBytes, KeepsEveryByteStringThroughAQString)
+{
+    const QByteArray cases[] = {
+        QByteArray("plain.txt"),
+        QByteArray("caf\xC3\xA9"),
+        QByteArray("\xF0\x9F\x98\x80 smile"),
+        QByteArray("latin1 \xE9t\xE9"),
+        QByteArray("\xFF\xFE\x80"),
+        QByteArray("\xC3"),               // cut short
+        QByteArray("\xE0\x80\xAF"),       // overlong
+        QByteArray("\xED\xA0\x80"),       // a surrogate in UTF-8
+        QByteArray("\xF4\x90\x80\x80"),   // past U+10FFFF
+        QByteArray("\xF0\x90\x82\x80\x80"), // U+10080 (a pair whose low half looks like an escape), then a bad byte
+    };
+    for (const QByteArray &bytes : cases) {
+        SCOPED_TRACE(bytes.toHex().toStdString());
+        const QString name = FileNameBytes::decode(bytes);
+        EXPECT_EQ(FileNameBytes::encode(name), bytes);
+        const bool valid = QString::fromUtf8(bytes).toUtf8() == bytes;
+        EXPECT_EQ(FileNameBytes::hasEscapedBytes(name), !valid);
+        if (valid) {
+            EXPECT_EQ(name, QString::fromUtf8(bytes));
+        }
+    }
 }

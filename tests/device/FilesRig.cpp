@@ -99,7 +99,8 @@ bool FilesRig::connect()
         AMDRunLoopSourcePerform();
         QThread::msleep(2);
     }
-    AMDeviceNotificationUnsubscribe(subscription);
+    if (AMDeviceNotificationUnsubscribe) // optional: a reduced library may lack it
+        AMDeviceNotificationUnsubscribe(subscription);
     EXPECT_NE(wait.device, nullptr);
     if (!wait.device)
         return false;

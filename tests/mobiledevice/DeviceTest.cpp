@@ -537,10 +537,10 @@ TEST_F(MobileDeviceDevice, DamagedDeviceFilesAreRefused)
     EXPECT_TRUE(events.quietFor(300));
 }
 
-// XML files of the device folder are checked like binary ones: a NUL byte inside a string
-// (on which the property-list parser aborts the process) and nesting past any real file (on
-// which it runs out of stack) make the file unreadable, never a crash.
-TEST_F(MobileDeviceDevice, DamagedXmlDeviceFilesAreRefused)
+// XML files of the device folder are checked like binary ones: nesting past any real file (on
+// which the property-list parser runs out of stack) and a NUL byte inside a string (on which
+// it aborts the process) make the file unreadable, never a crash.
+TEST_F(MobileDeviceDevice, DeeplyNestedXmlDeviceFilesAreRefused)
 {
     DeviceEvents events;
     sim.attach(QStringLiteral("usb-phone"), QStringLiteral("phone"));
@@ -563,7 +563,17 @@ TEST_F(MobileDeviceDevice, DamagedXmlDeviceFilesAreRefused)
     ASSERT_EQ(AMDeviceLookupApplications(device, nullptr, &apps), kAMDSuccess);
     EXPECT_EQ(dictKeys(apps), (std::vector<std::string>{"com.apple.mobilesafari", "com.example.game", "com.example.notes"}));
     plist_free(apps);
+}
 
+TEST_F(MobileDeviceDevice, XmlDeviceFilesWithANulByteAreRefused)
+{
+    DeviceEvents events;
+    sim.attach(QStringLiteral("usb-phone"), QStringLiteral("phone"));
+    const QString phone = QStringLiteral("phone");
+    AMDeviceRef device = events.nextAttach();
+    ASSERT_NE(device, nullptr);
+    startSession(device);
+    const QByteArray head("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n");
     const QByteArray withNul = head + "<dict><key>Values</key><dict><key>DeviceName</key><string>Nul" + '\0'
         + "Phone</string></dict></dict></plist>\n";
     ASSERT_TRUE(withNul.contains(QByteArray("Nul\0Phone", 9)));
