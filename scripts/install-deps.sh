@@ -10,6 +10,7 @@ packages=(
   libopus-dev libopusfile-dev libogg-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang lld-14 llvm-14
   xvfb xauth
 )
 
