@@ -30,23 +30,25 @@ public:
     ObjCImage(const std::string &file, const MachOLoadOptions &options = {})
         : loaded(LoadedMachO::load(fixturePath(file), options))
     {
-        EXPECT_EQ(vucrash_nasync_macho_init(&image, vu_task_self(), file.c_str(), loaded->header()), VUCRASH_ERR_NONE);
+        EXPECT_EQ(vucrash_nasync_macho_init(&record.macho, vu_task_self(), file.c_str(), loaded->header()),
+                  VUCRASH_ERR_NONE);
         vucrash_async_symbol_cache_init(&cache);
     }
     ~ObjCImage()
     {
         vucrash_async_symbol_cache_free(&cache);
-        vucrash_nasync_macho_free(&image);
+        vucrash_nasync_macho_free(&record.macho);
     }
     Lookup find(uint64_t pc, vucrash_async_symbol_strategy_t strategy)
     {
         Lookup lookup;
-        lookup.result = vucrash_async_find_symbol(&image, strategy, &cache, pc, collect, &lookup);
+        lookup.result = vucrash_async_find_symbol(&record, strategy, &cache, pc, collect, &lookup);
         return lookup;
     }
 
     std::unique_ptr<LoadedMachO> loaded;
-    vucrash_async_macho_t image;
+    vucrash_async_image_t record{VUCRASH_ASYNC_IMAGE_MACHO};
+    vucrash_async_macho_t &image = record.macho;
     vucrash_async_symbol_cache_t cache;
 };
 

@@ -43,8 +43,10 @@ void readBuildId(vucrash_async_elf_t *image, vucrash_vm_address_t address, uint6
 
 }  // namespace
 
-vucrash_error_t vucrash_nasync_elf_init(vucrash_async_elf_t *image, vucrash_task_t task,
-                                        const char *path, vucrash_vm_address_t header_addr) {
+namespace {
+
+vucrash_error_t elfInit(vucrash_async_elf_t *image, vucrash_task_t task,
+                        vucrash_vm_address_t header_addr) {
   memset(image, 0, sizeof(*image));
   image->task = task;
   image->header_addr = header_addr;
@@ -67,35 +69,35 @@ vucrash_error_t vucrash_nasync_elf_init(vucrash_async_elf_t *image, vucrash_task
     return VUCRASH_ERR_INVALID_DATA;
   image->machine = header.e_machine;
   image->phnum = header.e_phnum;
-
-  // The program headers of a loaded image are mapped; the first PT_LOAD holds them.
-  const size_t phdrBytes = sizeof(ElfW(Phdr)) * header.e_phnum;
-  ElfW(Phdr) *phdrs = static_cast<ElfW(Phdr) *>(malloc(phdrBytes));
-  if (phdrs == nullptr)
-    return VUCRASH_ERR_NOMEM;
-  if (vucrash_async_task_memcpy(task, header_addr, static_cast<vucrash_vm_off_t>(header.e_phoff),
-                                phdrs, phdrBytes) != VUCRASH_ERR_NONE) {
-    free(phdrs);
-    return VUCRASH_ERR_INVALID_DATA;
-  }
+  // The program headers of a loaded image are mapped; the first PT_LOAD holds them. They are
+  // read one at a time, so records can also be filled at crash time.
   image->phdr_addr = header_addr + header.e_phoff;
+  auto readPhdr = [&](size_t i, ElfW(Phdr) *ph) {
+    return vucrash_async_task_memcpy(task, image->phdr_addr,
+                                     static_cast<vucrash_vm_off_t>(i * sizeof(*ph)), ph,
+                                     sizeof(*ph)) == VUCRASH_ERR_NONE;
+  };
 
   bool haveBias = false;
-  for (size_t i = 0; i < header.e_phnum; ++i) {
-    if (phdrs[i].p_type == PT_LOAD && phdrs[i].p_offset == 0) {
-      image->slide = static_cast<int64_t>(header_addr - phdrs[i].p_vaddr);
+  for (size_t i = 0; i < header.e_phnum && !haveBias; ++i) {
+    ElfW(Phdr) ph;
+    if (!readPhdr(i, &ph))
+      return VUCRASH_ERR_INVALID_DATA;
+    if (ph.p_type == PT_LOAD && ph.p_offset == 0) {
+      image->slide = static_cast<int64_t>(header_addr - ph.p_vaddr);
       haveBias = true;
-      break;
     }
   }
-  if (!haveBias) {
-    free(phdrs);
+  if (!haveBias)
     return VUCRASH_ERR_INVALID_DATA;
-  }
 
   uint64_t codeEnd = 0, loadEnd = 0;
   for (size_t i = 0; i < header.e_phnum; ++i) {
-    const ElfW(Phdr) &ph = phdrs[i];
+    ElfW(Phdr) ph;
+    if (!readPhdr(i, &ph))
+      return VUCRASH_ERR_INVALID_DATA;
+    if (ph.p_type == PT_NOTE && !image->has_uuid)
+      readBuildId(image, static_cast<uint64_t>(image->slide) + ph.p_vaddr, ph.p_memsz);
     if (ph.p_type != PT_LOAD)
       continue;
     const uint64_t end = static_cast<uint64_t>(image->slide) + ph.p_vaddr + ph.p_memsz;
@@ -107,17 +109,29 @@ vucrash_error_t vucrash_nasync_elf_init(vucrash_async_elf_t *image, vucrash_task
   const uint64_t end = codeEnd != 0 ? codeEnd : loadEnd;
   image->text_size = end > header_addr ? end - header_addr : 0;
 
-  for (size_t i = 0; i < header.e_phnum && !image->has_uuid; ++i) {
-    if (phdrs[i].p_type == PT_NOTE)
-      readBuildId(image, static_cast<uint64_t>(image->slide) + phdrs[i].p_vaddr,
-                  phdrs[i].p_memsz);
-  }
-  free(phdrs);
+  vucrash_nasync_elf_tables_init(&image->tables, task, image->slide, image->phdr_addr,
+                                 image->phnum);
+  return VUCRASH_ERR_NONE;
+}
 
+}  // namespace
+
+vucrash_error_t vucrash_nasync_elf_init(vucrash_async_elf_t *image, vucrash_task_t task,
+                                        const char *path, vucrash_vm_address_t header_addr) {
+  vucrash_error_t err = elfInit(image, task, header_addr);
+  if (err != VUCRASH_ERR_NONE)
+    return err;
   image->name = strdup(path != nullptr ? path : "");
   if (image->name == nullptr)
     return VUCRASH_ERR_NOMEM;
   return VUCRASH_ERR_NONE;
+}
+
+vucrash_error_t vucrash_async_elf_init_borrowed(vucrash_async_elf_t *image, vucrash_task_t task,
+                                                const char *path, vucrash_vm_address_t header_addr) {
+  vucrash_error_t err = elfInit(image, task, header_addr);
+  image->name = const_cast<char *>(path != nullptr ? path : "");
+  return err;
 }
 
 void vucrash_nasync_elf_free(vucrash_async_elf_t *image) {
@@ -146,4 +160,11 @@ uint64_t vucrash_async_elf_cpu_subtype(const vucrash_async_elf_t *image) {
     case EM_AARCH64: return VUCRASH_CPU_SUBTYPE_ARM64_ALL;
     default: return 0;
   }
+}
+
+vucrash_error_t vucrash_async_elf_find_symbol_by_pc(const vucrash_async_elf_t *image,
+                                                    vucrash_vm_address_t pc,
+                                                    vucrash_async_elf_found_symbol_cb callback,
+                                                    void *ctx) {
+  return vucrash_async_elf_tables_find_symbol_by_pc(&image->tables, pc, callback, ctx);
 }

@@ -5,8 +5,9 @@
 // run at ordinary times only ("nasync"). Readers take no lock and allocate nothing: a reader
 // marks itself with set_reading(true), walks with next(), and unmarks with set_reading(false)
 // on every exit path. A node unlinked while any reader is marked is not freed but parked on a
-// free list (and reused by later appends), so a reader never touches freed memory; it may
-// wander onto the free list and see already-removed values before it reaches the end.
+// free list (reused only by appends made while no reader is marked), so a reader never
+// touches freed memory or a node relinked under it; it may wander onto the free list and see
+// already-removed values before it reaches the end.
 //
 // Values are copied into nodes and never freed by the list. A zero-initialised list is a
 // valid empty list, so static instances need no constructor to run before a crash.
@@ -161,8 +162,11 @@ class async_list {
 #endif
   }
 
+  // A parked node is reused only while no reader is marked: a reader may still stand on it
+  // (or on a node whose next pointer leads to it), and rewriting its value and links would
+  // show that reader another image, end its walk early or send it into the live chain.
   node *take_node(V value) {
-    node *n = _free;
+    node *n = __atomic_load_n(&_refcount, __ATOMIC_SEQ_CST) < 1 ? _free : nullptr;
     if (n != nullptr) {
       _free = n->_next;
       if (_free != nullptr)

@@ -84,7 +84,7 @@ vucrash_error_t vucrash_async_symbol_cache_init(vucrash_async_symbol_cache_t *ca
 
 void vucrash_async_symbol_cache_free(vucrash_async_symbol_cache_t *cache) { vucrash_async_objc_cache_free(cache); }
 
-vucrash_error_t vucrash_async_find_symbol(const vucrash_async_macho_t *image, vucrash_async_symbol_strategy_t strategy,
+vucrash_error_t vucrash_async_find_symbol(const vucrash_async_image_t *image, vucrash_async_symbol_strategy_t strategy,
                                           vucrash_async_symbol_cache_t *cache, uint64_t pc,
                                           vucrash_async_found_symbol_cb callback, void *ctx)
 {
@@ -95,10 +95,13 @@ vucrash_error_t vucrash_async_find_symbol(const vucrash_async_macho_t *image, vu
 
     vucrash_error_t tableErr = VUCRASH_ERR_NOTFOUND;
     vucrash_error_t objcErr = VUCRASH_ERR_NOTFOUND;
+    const bool macho = image->format == VUCRASH_ASYNC_IMAGE_MACHO;
     if (strategy & VUCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE)
-        tableErr = vucrash_async_macho_find_symbol_by_pc(image, pc, macho_symbol_callback, &state);
-    if (strategy & VUCRASH_ASYNC_SYMBOL_STRATEGY_OBJC)
-        objcErr = vucrash_async_objc_find_method(image, cache, pc, objc_symbol_callback, &state);
+        tableErr = macho ? vucrash_async_macho_find_symbol_by_pc(&image->macho, pc, macho_symbol_callback, &state)
+                         : vucrash_async_elf_find_symbol_by_pc(&image->elf, pc, macho_symbol_callback, &state);
+    // ELF images carry no Objective-C metadata.
+    if ((strategy & VUCRASH_ASYNC_SYMBOL_STRATEGY_OBJC) && macho)
+        objcErr = vucrash_async_objc_find_method(&image->macho, cache, pc, objc_symbol_callback, &state);
 
     if (tableErr != VUCRASH_ERR_NONE && objcErr != VUCRASH_ERR_NONE) {
         VUCR_LOG("Could not find symbol for PC %llx image %p", (unsigned long long)pc,
