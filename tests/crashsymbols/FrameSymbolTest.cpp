@@ -50,11 +50,14 @@ TEST_F(FrameSymbol, SecondPassReusesTheFirstLookup)
     EXPECT_STREQ(first->name, "_plain_function");
     EXPECT_EQ(first->start_address, pc - 3);
 
-    // The image becomes unreadable between the passes: a fresh lookup fails now...
-    ASSERT_EQ(mprotect(loaded->base(), loaded->size(), PROT_NONE), 0);
+    // The symbol table becomes unreadable between the passes: a fresh lookup fails now...
     vucrash_async_image_list_set_reading(&list, true);
     vucrash_async_image_t *image = vucrash_async_image_containing_address(&list, pc);
     ASSERT_NE(image, nullptr);
+    vucrash_async_macho_mapped_segment_t linkedit;
+    ASSERT_EQ(vucrash_async_macho_map_segment(&image->macho, "__LINKEDIT", &linkedit), VUCRASH_ERR_NONE);
+    auto *pages = reinterpret_cast<void *>(linkedit.mobj.vm_address);
+    ASSERT_EQ(mprotect(pages, linkedit.mobj.vm_length, PROT_NONE), 0);
     EXPECT_NE(vucrash_async_find_symbol(image, VUCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, &cache, pc, ignore,
                                         nullptr),
               VUCRASH_ERR_NONE);
@@ -62,7 +65,7 @@ TEST_F(FrameSymbol, SecondPassReusesTheFirstLookup)
     // ...but the writing pass gets the answer the sizing pass counted.
     const vucrash_frame_symbol_t *second =
         vucrash_frame_symbol_lookup(memo, &list, VUCRASH_ASYNC_SYMBOL_STRATEGY_ALL, &cache, pc);
-    ASSERT_EQ(mprotect(loaded->base(), loaded->size(), PROT_READ | PROT_WRITE), 0);
+    ASSERT_EQ(mprotect(pages, linkedit.mobj.vm_length, PROT_READ | PROT_WRITE), 0);
     EXPECT_EQ(second, first);
     EXPECT_TRUE(second->found);
     EXPECT_STREQ(second->name, "_plain_function");
