@@ -11,16 +11,16 @@
 
 namespace {
 
-VUCrashReporterError readError(const QByteArray &file)
+VUCrashReportError readError(const QByteArray &file)
 {
-    VUCrashReporterError error;
+    VUCrashReportError error;
     EXPECT_EQ(VUCrashReport::initWithData(file, &error), nullptr);
     return error;
 }
 
 TEST(CrashReportReader, ReadsEverySection)
 {
-    VUCrashReporterError error;
+    VUCrashReportError error;
     std::unique_ptr<VUCrashReport> report = VUCrashReport::initWithData(buildReport(), &error);
     ASSERT_NE(report, nullptr) << error.message.toStdString();
 
@@ -229,7 +229,7 @@ TEST(CrashReportReader, RejectsWhatIsNotAWholeReport)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        VUCrashReporterError error = readError(c.file);
+        VUCrashReportError error = readError(c.file);
         EXPECT_EQ(error.domain, "VUCrashReporterErrorDomain");
         EXPECT_EQ(error.code, 2);
         EXPECT_EQ(error.message, c.message);
@@ -259,7 +259,7 @@ TEST(CrashReportReader, MangledReportsNeverTakeTheReaderDown)
             default: file.insert(at, static_cast<char>(random())); break;
             }
         }
-        VUCrashReporterError error;
+        VUCrashReportError error;
         std::unique_ptr<VUCrashReport> report = VUCrashReport::initWithData(file, &error);
         if (report) {
             ++accepted;

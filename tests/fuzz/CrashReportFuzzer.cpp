@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    VUCrashReporterError error;
+    VUCrashReportError error;
     std::unique_ptr<VUCrashReport> report =
         VUCrashReport::initWithData(QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)),
                                     &error);
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const VUCrashReportThreadInfo &thread : report->threads())
             for (const VUCrashReportStackFrameInfo &frame : thread.stackFrames())
                 (void)report->imageForAddress(frame.instructionPointer());
-    } else if (error.code != VUCrashReporterErrorInvalidCrashReport) {
+    } else if (error.code != VUCrashReportError::InvalidCrashReport) {
         abort();
     }
     return 0;

@@ -12,11 +12,11 @@ QString tr(const char *text) { return QCoreApplication::translate("VUCrashReport
 
 // Records the failure (when the caller wants it) and returns an empty value to pass up.
 struct Failure {
-    VUCrashReporterError *error;
+    VUCrashReportError *error;
     std::nullopt_t operator()(int64_t code, const QString &message) const
     {
         if (error)
-            *error = VUCrashReporterError{QString::fromLatin1(VUCrashReporterErrorDomain), code, message};
+            *error = VUCrashReportError{QStringLiteral("VUCrashReporterErrorDomain"), code, message};
         return std::nullopt;
     }
 };
@@ -45,23 +45,23 @@ std::optional<QDateTime> dateFromSeconds(int64_t seconds)
 Report *decodeCrashData(const QByteArray &data, const Failure &fail)
 {
     if (data.size() <= 8) {
-        fail(VUCrashReporterErrorInvalidCrashReport, tr("Could not decode truncated crash log"));
+        fail(VUCrashReportError::InvalidCrashReport, tr("Could not decode truncated crash log"));
         return nullptr;
     }
     if (!data.startsWith("vucrash")) {
-        fail(VUCrashReporterErrorInvalidCrashReport, tr("Could not decode invalid crash log header"));
+        fail(VUCrashReportError::InvalidCrashReport, tr("Could not decode invalid crash log header"));
         return nullptr;
     }
     int version = static_cast<uint8_t>(data.at(7));
     if (version != 1) {
-        fail(VUCrashReporterErrorInvalidCrashReport,
+        fail(VUCrashReportError::InvalidCrashReport,
              tr("Could not decode unsupported crash report version: %1").arg(version));
         return nullptr;
     }
     Report *report = vucrash__crash_report__unpack(nullptr, static_cast<size_t>(data.size() - 8),
                                                    reinterpret_cast<const uint8_t *>(data.constData()) + 8);
     if (!report)
-        fail(VUCrashReporterErrorInvalidCrashReport, tr("An unknown error occured decoding the crash report"));
+        fail(VUCrashReportError::InvalidCrashReport, tr("An unknown error occured decoding the crash report"));
     return report;
 }
 
@@ -244,7 +244,7 @@ extractMachExceptionInfo(const Vucrash__CrashReport__Signal__MachException *exce
 
 } // namespace
 
-std::unique_ptr<VUCrashReport> VUCrashReport::initWithData(const QByteArray &data, VUCrashReporterError *error)
+std::unique_ptr<VUCrashReport> VUCrashReport::initWithData(const QByteArray &data, VUCrashReportError *error)
 {
     const Failure fail{error};
     Unpacked decoded;

@@ -10,16 +10,10 @@
 
 #include <memory>
 
-// Errors of the crash reporter's domain: a code and an English message.
-inline constexpr const char *VUCrashReporterErrorDomain = "VUCrashReporterErrorDomain";
-enum VUCrashReporterErrorCode : int64_t {
-    VUCrashReporterErrorUnknown = 0,
-    VUCrashReporterErrorOperatingSystem = 1,
-    VUCrashReporterErrorInvalidCrashReport = 2,
-    VUCrashReporterErrorAlreadyEnabled = 3,
-};
-
-struct VUCrashReporterError {
+// Why a report could not be read: domain "VUCrashReporterErrorDomain", the reporter's code
+// (2 for an invalid report) and the message (English unless a translation is installed).
+struct VUCrashReportError {
+    static constexpr int64_t InvalidCrashReport = 2;
     QString domain;
     int64_t code = 0;
     QString message;
@@ -29,7 +23,7 @@ class VUCrashReport
 {
 public:
     // The report, or null with *error set (when error is given).
-    static std::unique_ptr<VUCrashReport> initWithData(const QByteArray &data, VUCrashReporterError *error);
+    static std::unique_ptr<VUCrashReport> initWithData(const QByteArray &data, VUCrashReportError *error);
 
     const VUCrashReportSystemInfo &systemInfo() const { return *mSystemInfo; }
     bool hasMachineInfo() const { return mMachineInfo.has_value(); }
