@@ -138,6 +138,11 @@ TEST(ImageList, ExecutableFromTheStartAndBuildIdsAsReadelfPrintsThem)
         ASSERT_TRUE(image->elf.has_uuid);
         EXPECT_EQ(hex(image->elf.uuid), buildIdOf(image->elf.name));
     }
+    // The unwinders ask for Mach-O section names; an ELF image answers with .eh_frame.
+    vucrash_async_mobject_t section;
+    EXPECT_EQ(vucrash_async_image_map_section(libc, "__TEXT", "__eh_frame", &section), VUCRASH_ERR_NONE);
+    EXPECT_EQ(section.base_address, libc->elf.tables.eh_frame_addr);
+    EXPECT_EQ(vucrash_async_image_map_section(libc, "__TEXT", "__unwind_info", &section), VUCRASH_ERR_NOTFOUND);
     vucrash_async_image_list_set_reading(&list, false);
     vucrash_nasync_image_list_free(&list);
 }

@@ -34,6 +34,20 @@ uint64_t vucrash_async_image_text_size(const vucrash_async_image_t *image) {
                                                     : image->elf.text_size;
 }
 
+vucrash_error_t vucrash_async_image_map_section(const vucrash_async_image_t *image,
+                                                const char *segname, const char *sectname,
+                                                vucrash_async_mobject_t *mobj) {
+  if (image->format == VUCRASH_ASYNC_IMAGE_MACHO)
+    return vucrash_async_macho_map_section(&image->macho, segname, sectname, mobj);
+  if (vucrash_async_strcmp(segname, "__TEXT") != 0)
+    return VUCRASH_ERR_NOTFOUND;
+  if (vucrash_async_strcmp(sectname, "__eh_frame") == 0)
+    return vucrash_async_elf_tables_map_eh_frame(&image->elf.tables, mobj);
+  if (vucrash_async_strcmp(sectname, "__eh_frame_hdr") == 0)
+    return vucrash_async_elf_tables_map_eh_frame_hdr(&image->elf.tables, mobj);
+  return VUCRASH_ERR_NOTFOUND;
+}
+
 namespace {
 
 // The ELF header address of a loaded object: where its PT_LOAD at file offset 0 lies.

@@ -55,6 +55,12 @@ const char *vucrash_async_image_name(const vucrash_async_image_t *image);
 bool vucrash_async_image_contains_address(const vucrash_async_image_t *image,
                                           vucrash_vm_address_t address);
 uint64_t vucrash_async_image_text_size(const vucrash_async_image_t *image);
+// A section of either kind of image, by its Mach-O names. An ELF image answers
+// ("__TEXT", "__eh_frame") with .eh_frame and ("__TEXT", "__eh_frame_hdr") with its search
+// table; it has no "__unwind_info" and nothing else (VUCRASH_ERR_NOTFOUND).
+vucrash_error_t vucrash_async_image_map_section(const vucrash_async_image_t *image,
+                                                const char *segname, const char *sectname,
+                                                vucrash_async_mobject_t *mobj);
 
 // The images of this process; lives for the whole process.
 extern vucrash_async_image_list_t shared_image_list;
