@@ -11,6 +11,8 @@ crash_time_objects=(
   VUCrashFrameWalkerFramePointer VUCrashAsyncSignalInfo VUCrashThreadParking
   VUCrashLogWriter VUCrashSignalHandlerDispatch VUCrashMachExceptionMapping
   VUCrashReporterCallbacks
+  VUCrashMemoryObject VUCrashMachOString VUCrashObjC VUCrashSymbols VUCrashElfTables
+  VUCrashFrameSymbol
 )
 allowed=(
   _GLOBAL_OFFSET_TABLE_ __errno_location __stack_chk_fail

@@ -23,6 +23,12 @@ void vucrash_frame_symbol_memo_reset(vucrash_frame_symbol_memo_t *memo)
 {
     for (auto &slot : memo->entries)
         slot.used = false;
+    vucrash_async_symbol_cache_init(&memo->cache);
+}
+
+void vucrash_frame_symbol_memo_finish(vucrash_frame_symbol_memo_t *memo)
+{
+    vucrash_async_symbol_cache_free(&memo->cache);
 }
 
 const vucrash_frame_symbol_t *vucrash_frame_symbol_lookup(vucrash_frame_symbol_memo_t *memo,

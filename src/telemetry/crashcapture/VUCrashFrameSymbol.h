@@ -24,6 +24,7 @@ struct vucrash_frame_symbol_t {
 
 struct vucrash_frame_symbol_memo_t {
     static constexpr uint32_t kSlots = 1024;
+    vucrash_async_symbol_cache_t cache; // the Objective-C reader's, for this report
     struct entry {
         uint64_t pc;
         bool used;
@@ -31,7 +32,10 @@ struct vucrash_frame_symbol_memo_t {
     } entries[kSlots];
 };
 
+// Starts a report: forgets earlier answers and prepares the symbol cache. Finish frees what
+// the cache mapped.
 void vucrash_frame_symbol_memo_reset(vucrash_frame_symbol_memo_t *memo);
+void vucrash_frame_symbol_memo_finish(vucrash_frame_symbol_memo_t *memo);
 
 // The symbol of the frame at pc: from the memo when this report already looked it up, else
 // looked up (image list marked for reading meanwhile) and remembered. Strategy 0 finds nothing.

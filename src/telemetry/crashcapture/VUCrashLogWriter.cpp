@@ -10,6 +10,7 @@
 #include "VUCrashAsyncLog.h"
 #include "VUCrashAsyncSignalInfo.h"
 #include "VUCrashFrameCursor.h"
+#include "VUCrashFrameSymbol.h"
 #include "VUCrashLogWriterEncoding.h"
 #include "VUCrashReportFormat.h"
 #include "VUCrashThreadParking.h"
@@ -134,12 +135,23 @@ size_t writeProcessInfo(vucrash_async_file_t *file, const vucrash_log_writer_t *
   return rv;
 }
 
-// One StackFrame: the address, and the symbol that holds it once lookup is available.
+// One StackFrame: the address, and (when the strategy asks) the symbol that holds it, with
+// its name and start. The symbol comes from the report's memo, so every pass over the frame
+// writes the same bytes.
 size_t writeFrame(vucrash_async_file_t *file, const vucrash_log_writer_t *writer, uint64_t pc,
                   vucrash_async_image_list_t *images) {
-  (void)writer;
-  (void)images;
-  return packUint64(file, fields::STACK_FRAME_PC, pc);
+  size_t rv = packUint64(file, fields::STACK_FRAME_PC, pc);
+  if (writer->symbolication_strategy == 0 || writer->symbol_memo == nullptr)
+    return rv;
+  const vucrash_frame_symbol_t *symbol =
+      vucrash_frame_symbol_lookup(writer->symbol_memo, images, writer->symbolication_strategy,
+                                  &writer->symbol_memo->cache, pc);
+  if (!symbol->found)
+    return rv;
+  rv += writeMessage(file, fields::STACK_FRAME_SYMBOL, [&](vucrash_async_file_t *f) {
+    return vucrash_writer_write_symbol(f, symbol);
+  });
+  return rv;
 }
 
 size_t writeRegister(vucrash_async_file_t *file, const char *name, uint64_t value) {
@@ -327,6 +339,11 @@ vucrash_error_t vucrash_log_writer_write(vucrash_log_writer_t *writer,
   vucrash_async_threads_park(threads, threadCount, self,
                              crashed_state != nullptr ? crashed_thread : 0);
 
+  // Libraries a plain dlopen mapped since the last refresh join the list in reserved records.
+  vucrash_async_image_list_sync_loader(image_list);
+  if (writer->symbol_memo != nullptr)
+    vucrash_frame_symbol_memo_reset(writer->symbol_memo);
+
   vucrash_async_file_write(file, VUCRASH_REPORT_FILE_MAGIC, VUCRASH_REPORT_FILE_MAGIC_LENGTH);
   vucrash_async_file_write(file, &VUCRASH_REPORT_FILE_VERSION, 1);
 
@@ -423,6 +440,8 @@ vucrash_error_t vucrash_log_writer_write(vucrash_log_writer_t *writer,
   writeMessage(file, fields::SIGNAL,
                [&](vucrash_async_file_t *f) { return writeSignal(f, siginfo); });
 
+  if (writer->symbol_memo != nullptr)
+    vucrash_frame_symbol_memo_finish(writer->symbol_memo);
   vucrash_async_threads_release();
   return VUCRASH_ERR_NONE;
 }

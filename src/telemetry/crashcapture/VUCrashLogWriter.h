@@ -25,8 +25,13 @@ inline constexpr size_t VUCRASH_EXCEPTION_TEXT_MAX = 8192;
 
 // log_writer_state: filled once at enable time, read-only at crash time except for the
 // single exception record. Every string is a heap copy owned by the state (or nullptr).
+struct vucrash_frame_symbol_memo_t;
+
 struct vucrash_log_writer_t {
   uint32_t symbolication_strategy;
+  // Each frame address's symbol, looked up once per report (VUCrashFrameSymbol.h); made at
+  // init when the strategy asks for symbols, else nullptr.
+  vucrash_frame_symbol_memo_t *symbol_memo;
   bool user_requested;
   uint8_t uuid[16];
   struct {

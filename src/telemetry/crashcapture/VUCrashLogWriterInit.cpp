@@ -2,6 +2,8 @@
 // Not for crash time: it allocates and reads files.
 #include "VUCrashLogWriter.h"
 
+#include "VUCrashFrameSymbol.h"
+
 #include "VUCrashAsyncLog.h"
 #include "VUCrashProcessInfo.h"
 #include "VUCrashReportFormat.h"
@@ -12,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -121,6 +124,14 @@ vucrash_error_t vucrash_log_writer_init(vucrash_log_writer_t *writer, const char
                                         uint32_t symbolication_strategy, bool user_requested) {
   memset(writer, 0, sizeof(*writer));
   writer->symbolication_strategy = symbolication_strategy;
+  if (symbolication_strategy != 0) {
+    void *memo = mmap(nullptr, sizeof(vucrash_frame_symbol_memo_t), PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memo != MAP_FAILED)
+      writer->symbol_memo = static_cast<vucrash_frame_symbol_memo_t *>(memo);
+    else
+      VUCR_LOG("Could not reserve the frame symbol table; reports will carry no symbols");
+  }
   writer->user_requested = user_requested;
   makeUuid(writer->uuid);
 
@@ -210,6 +221,8 @@ vucrash_error_t vucrash_log_writer_close(vucrash_log_writer_t *) {
 }
 
 void vucrash_log_writer_free(vucrash_log_writer_t *writer) {
+  if (writer->symbol_memo != nullptr)
+    munmap(writer->symbol_memo, sizeof(vucrash_frame_symbol_memo_t));
   free(writer->system_info.version);
   free(writer->system_info.build);
   free(writer->machine_info.model);

@@ -2,11 +2,10 @@
 #include "VUCrashMemoryObject.h"
 
 #include <sys/uio.h>
-#include <unistd.h>
 
 namespace {
 
-const uint64_t gPageSize = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+const uint64_t &gPageSize = vucrash_page_size_value;
 
 // Number of readable pages at the start of [first, first + count pages): one byte of each page
 // is read, and process_vm_readv stops at the first page it cannot read.
@@ -32,8 +31,6 @@ uint64_t readablePages(vucrash_task_t task, uint64_t first, uint64_t count)
 }
 
 } // namespace
-
-uint64_t vucrash_async_page_size() { return gPageSize; }
 
 vucrash_error_t vucrash_async_mobject_init(vucrash_async_mobject_t *mobj, vucrash_task_t task, uint64_t task_addr,
                                            uint64_t length, bool require_full)

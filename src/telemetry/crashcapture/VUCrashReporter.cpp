@@ -127,16 +127,21 @@ bool readWholeFile(const char *path, VUCrashReportData *out) {
   return true;
 }
 
+constexpr uint32_t kReservedCrashTimeImages = 64;
+
 void initialiseImageList() {
   vucrash_nasync_image_list_init(&shared_image_list, vu_task_self());
 }
 
 // Loaded images are listed at enable time and before a live report; the loader of this
-// system tells nobody about later loads.
+// system tells nobody about later loads, so records are also reserved for the libraries the
+// writer finds in the loader's map at crash time.
 void refreshImages() {
   pthread_once(&imageListOnce, initialiseImageList);
-  if (shared_image_list.list != nullptr)
+  if (shared_image_list.list != nullptr) {
     vucrash_nasync_image_list_refresh(&shared_image_list);
+    vucrash_nasync_image_list_reserve(&shared_image_list, kReservedCrashTimeImages);
+  }
 }
 
 struct LiveReport {
