@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 using FileAccess::utf8;
 
@@ -180,9 +182,19 @@ QStringList AppController::getPathsForDir(const QString &browserPath)
                 paths << key;
         }
     }
-    std::sort(paths.begin(), paths.end(), [](const QString &a, const QString &b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
+    // Case-insensitive order, from each path's folded form made once rather than folded
+    // again in every comparison.
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(size_t(paths.size()));
+    for (QString &path : paths)
+        keyed.emplace_back(path.toCaseFolded(), std::move(path));
+    std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        const int order = QString::compare(a.first, b.first, Qt::CaseSensitive);
+        return order < 0 || (order == 0 && a.second < b.second);
     });
+    paths.clear();
+    for (auto &entry : keyed)
+        paths << std::move(entry.second);
     return paths;
 }
 
