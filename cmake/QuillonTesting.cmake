@@ -13,7 +13,7 @@ function(quillon_add_test name)
   else()
     target_link_libraries(${name} PRIVATE quillon_test_support)
   endif()
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
   # GoogleTest and the Qt core headers are in every test file: parse them once per program.
   target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <QString> <QByteArray> <QVariant> <QList>)
   target_compile_definitions(${name} PRIVATE

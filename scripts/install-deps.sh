@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6printsupport6
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6printsupport6 libqt6test6
   libplist-dev libssl-dev libsqlite3-dev zlib1g-dev libsecret-1-dev
   libcurl4-openssl-dev nlohmann-json3-dev libprotobuf-c-dev protobuf-c-compiler
   libopus-dev libopusfile-dev libogg-dev

@@ -11,6 +11,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class FRWindowHub
 {
 public:
@@ -50,6 +52,15 @@ public:
     virtual void reportPassCodeError(int code) = 0;
     // An information panel over the main window: title, text and one "OK" button.
     virtual void showInformationPanel(const QString &title, const QString &text) = 0;
+    // The same with up to three buttons (an empty title leaves the button out; button 1 is
+    // the default, rightmost one); `didEnd` receives the pressed button's number 1, 2 or 3.
+    // Windows that offer only "OK" show the plain panel.
+    virtual void showInformationPanel(const QString &title, const QString &text, const QString &button1,
+                                      const QString &button2, const QString &button3,
+                                      std::function<void(int button)> didEnd)
+    {
+        showInformationPanel(title, text);
+    }
     // YES while the main window is open.
     virtual bool opened() const = 0;
     // Asks a running photo load to stop and waits for it.

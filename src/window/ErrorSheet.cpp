@@ -1,5 +1,6 @@
 #include "ErrorSheet.h"
 
+#include "FRInfoPanel.h"
 #include "shell/VarnekLogger.h"
 
 #include <QMessageBox>
@@ -70,12 +71,7 @@ void ErrorSheet::endAttachedSheet()
         mSheet->done(0);
 }
 
-void ErrorSheet::showPanel(const QString &title, const QString &message)
+void ErrorSheet::showPanel(const QString &title, const QString &message, bool errorPanel)
 {
-    auto *panel = new QMessageBox(QMessageBox::Information, title, title, QMessageBox::Ok, mWindow);
-    panel->setInformativeText(message);
-    panel->setWindowModality(Qt::NonModal);
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    connect(panel, &QDialog::finished, this, [] { gShowingError.store(false); });
-    panel->show();
+    FRInfoPanel::runOverWindow(mWindow, title, message, tr("OK"), QString(), QString(), nullptr, {}, errorPanel);
 }

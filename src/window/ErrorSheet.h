@@ -8,10 +8,10 @@
 // 0. The window carries one sheet at a time: a report arriving while one is open waits and
 // opens (again 0.25 s later) once that one has closed.
 //
-// Information panel: showPanel() (main thread) opens a panel over the window with a title,
-// a message and "OK"; it does not block and several may be open. gShowingError marks that an
-// error panel is up, for callers that want at most one (they test and set it themselves);
-// any panel clears it when it closes.
+// Information panel: showPanel() (main thread) opens an FRInfoPanel over the window with a
+// title, a message and "OK"; it does not block and several may be open. gShowingError marks
+// that an error panel is up, for callers that want at most one (they test and set it
+// themselves and open the panel as the error panel); only that panel clears it on closing.
 //
 // Owned by the window (a QObject child of it).
 
@@ -39,7 +39,7 @@ public:
     // The message as the sheet shows it.
     static QString messageWithCode(const QString &message, long code);
 
-    void showPanel(const QString &title, const QString &message);
+    void showPanel(const QString &title, const QString &message, bool errorPanel = false);
 
     // The sheet on the window, or null.
     QMessageBox *attachedSheet() const;

@@ -8,6 +8,7 @@
 #include "FRWindow.h"
 
 #include "ErrorSheet.h"
+#include "FRInfoPanel.h"
 #include "device/AppController.h"
 #include "shell/Defaults.h"
 #include "shell/VarnekLogger.h"
@@ -134,10 +135,20 @@ void FRWindow::showErrorOnMain()
         return;
     mErrorSheet->showPanel(tr("Unable to Contact Device"),
                            tr("Quillon can't contact the device. Try waking up the device and ensuring that it's "
-                              "still connected to the wireless network."));
+                              "still connected to the wireless network."),
+                           true);
 }
 
 void FRWindow::showInformationPanel(const QString &title, const QString &text)
 {
     mErrorSheet->showPanel(title, text);
+}
+
+void FRWindow::showInformationPanel(const QString &title, const QString &text, const QString &button1,
+                                    const QString &button2, const QString &button3,
+                                    std::function<void(int button)> didEnd)
+{
+    FRInfoPanel::runOverWindow(this, title, text, button1, button2, button3, this,
+                               didEnd ? FRInfoPanel::DidEnd([didEnd](QAbstractButton *, int number) { didEnd(number); })
+                                      : FRInfoPanel::DidEnd());
 }

@@ -1,8 +1,10 @@
 #include "FRWindow.h"
 
-#include "QNSecurityWindow.h"
-
 #include "ErrorSheet.h"
+#include "GuiProviders.h"
+#include "LNSSourceListView.h"
+#include "QNSecurityWindow.h"
+#include "SourceListModel.h"
 #include "archive/ArchiveFolder.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
@@ -74,10 +76,11 @@ void FRWindow::buildStrip()
     mStatusText->setObjectName(QStringLiteral("status"));
     layout->addWidget(mStatusIcon);
     layout->addWidget(mStatusText, 1);
-    auto *deviceArea = new QWidget(content);
-    deviceArea->setObjectName(QStringLiteral("deviceArea"));
+    mDeviceArea = new QWidget(content);
+    mDeviceArea->setObjectName(QStringLiteral("deviceArea"));
+    buildDeviceArea(mDeviceArea);
     column->addWidget(strip);
-    column->addWidget(deviceArea, 1);
+    column->addWidget(mDeviceArea, 1);
     setCentralWidget(content);
 }
 
@@ -91,6 +94,9 @@ void FRWindow::awakeFromNib()
     // Decrypted device data lies there: never in a backup of this computer.
     if (AppController *controller = gSharedAppController.load(); controller && !getTempDir().isEmpty())
         controller->excludeFromBackupOnThread(getTempDir(), true);
+    GuiProviders::install();
+    // The toolbar's items and the menus come with the toolbar and menus; the file browser's
+    // columns and actions with the file browser; the launch-on-attach helper with its set-up.
 
     // The window starts collapsed to the strip.
     resize(kInitialWidth, kCollapsedHeight);
@@ -103,9 +109,12 @@ void FRWindow::awakeFromNib()
 
     mFirstTime = true;
     mSecondTime = false;
+    // The mode exists before the device layer starts: its threads and callbacks read it.
+    mCurrentMode = QStringLiteral("SMS");
+    mWindowMode.store(Mode::Messages);
+    // Holding a modifier to choose another storage location comes with the settings window.
     finishLaunching();
 
-    mCurrentMode = QStringLiteral("SMS");
     changeModes();
     setStatusMessage(QCoreApplication::translate("FRWindow", "Starting up..."), QStringLiteral("orange"), {});
 }
@@ -156,6 +165,7 @@ void FRWindow::setWindowSize(bool opened, bool animate)
         initOpenHeight();
         // The top edge stays where it was.
         setGeometry(QRect(content.x(), content.y(), content.width(), mOpenedRect.height()));
+        setupSplitViews();
     } else {
         setMinimumSize(kMinimumWidth, kCollapsedHeight);
         setMaximumSize(kMaximumExtent, kCollapsedHeight);
@@ -163,10 +173,16 @@ void FRWindow::setWindowSize(bool opened, bool animate)
     }
 }
 
-void FRWindow::closeup()
+void FRWindow::setSMSText(const QString &html, bool, const FRSMSInfo *)
 {
-    VarnekLog("FRWindow: closeup");
-    setWindowSize(false, true);
+    // The conversation view comes with the messages list; its attachments are written with
+    // DisplayFiles and it loads `html` with the temporary folder's file URL as base.
+    Q_UNUSED(html);
+}
+
+void FRWindow::setNoteText(const FRNoteInfo *)
+{
+    // The note viewer comes with the notes list, in the same way as conversations.
 }
 
 void FRWindow::setStatusMessage(const QString &text, const QString &status, const QString &deviceName)

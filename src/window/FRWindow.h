@@ -13,16 +13,27 @@
 // expands the window for a usable device and collapses it when the device has gone; the
 // device menu is kept as data (devicesMenu()) until the menu bar and the device popup exist.
 //
+// Expanded, the window shows the source list of modes on the left (with the backup progress
+// bar below it), the toolbar with the search field on top and the current mode's view. Each
+// mode names its view, its toolbar set and its list controller in one table (kModes, in
+// FRWindow+Modes.cpp); list controllers are reached only through ListControllerInterface
+// and reach the window through WindowInterface. Divider positions are restored per mode and
+// saved at quit and on device loss.
+//
 // Main thread only, except windowMode() and selectionIsInUserArea() (any thread: transfer
-// and free-space threads read them) and reportError() (any thread; it hops to the main
-// thread).
+// and free-space threads read them), reportError() (any thread; it hops to the main
+// thread) and the backup progress calls (any thread; the bar is drawn by a main-thread timer).
 
 #include "interfaces/DeviceFilesWindow.h"
 #include "interfaces/FRWindowHub.h"
+#include "interfaces/WindowInterface.h"
 #include "window/DevicesMenu.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QRect>
+#include <QStringList>
+#include <QVariantList>
 
 #include <atomic>
 
@@ -30,10 +41,17 @@ class AppController;
 class AppDelegate;
 class ErrorSheet;
 class QNSecurityWindow;
+class LNSSourceListView;
+class ListControllerInterface;
 class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QSplitter;
+class QStackedWidget;
 class QTimer;
+class QToolBar;
 
-class FRWindow : public QMainWindow, public FRWindowHub, public DeviceFilesWindow
+class FRWindow : public QMainWindow, public FRWindowHub, public DeviceFilesWindow, public WindowInterface
 {
     Q_OBJECT
 
@@ -50,7 +68,8 @@ public:
     FRWindow(AppController *device, AppDelegate *delegate, QWidget *parent = nullptr);
 
     void awakeFromNib();
-    void finishLaunching();
+    // Virtual so tests can watch the state the device layer starts with.
+    virtual void finishLaunching();
     void setWindowSize(bool opened, bool animate);
     void initOpenHeight();
     bool opened() const override { return mOpened; }
@@ -68,10 +87,96 @@ public:
     void changeModes();
     bool isFileMode() const;
     bool isFileSharingMode() const;
+    bool isRecordingsMode() const;
     // Loads the current mode's data where needed, then redraws the status line.
     void refreshThings();
     // Asks the device controller to recompose the status line.
-    void updateStatus();
+    void updateStatus() override;
+    // The list controller of the current mode, or null (Disk, Apps).
+    ListControllerInterface *controllerForCurrentMode() const;
+    // The view the current mode shows (its object name is the view's name: "smsView", ...).
+    QWidget *currentModeView() const;
+
+    // The seven list controllers (not owned); set before awakeFromNib.
+    void setItunesController(ListControllerInterface *c) { itunesController = c; }
+    void setIphotoController(ListControllerInterface *c) { iphotoController = c; }
+    void setNotesController(ListControllerInterface *c) { notesController = c; }
+    void setSmsController(ListControllerInterface *c) { smsController = c; }
+    void setCallController(ListControllerInterface *c) { callController = c; }
+    void setAddressController(ListControllerInterface *c) { addressController = c; }
+    void setBookmarkController(ListControllerInterface *c) { bookmarkController = c; }
+    ListControllerInterface *iphotoData() const { return iphotoController; }
+    ListControllerInterface *notesData() const { return notesController; }
+    ListControllerInterface *bookmarkData() const { return bookmarkController; }
+    ListControllerInterface *smsData() const { return smsController; }
+    ListControllerInterface *callData() const { return callController; }
+    ListControllerInterface *itunesData() const { return itunesController; }
+    ListControllerInterface *addressData() const { return addressController; }
+
+    // --- Search (FRWindow+Modes.cpp) -----------------------------------------------------------
+    QLineEdit *searchField() const { return mSearchField; }
+    // The search field's text goes to the current mode's controller.
+    void doSearch();
+    void beginSearch(const QString &text);
+    bool isFinding() const;
+    void cancelFindString();
+    void clearFindString();
+
+    // --- Sidebar spinners (FRWindow+Modes.cpp) -------------------------------------------------
+    // Shows or hides the spinner of the source-list row of `rowMode` ("SMS", "LOG", ...).
+    void spinner(bool on, const QString &rowMode);
+    bool spinnerShown(const QString &rowMode) const;
+    void hideAllSpinners();
+
+    // --- Source list (FRWindow+Layout.cpp) -----------------------------------------------------
+    LNSSourceListView *sourceListView() const { return mSourceList; }
+    // The sidebar's tree: two groups ("Data", "Media") of rows with a "name" and a "mode".
+    static QVariantList generateSourceList();
+    // The sidebar chose a row: its mode becomes the current one.
+    void outlineViewSelectionDidChange();
+    // Selects the row of `mode` in the sidebar (which then switches to it).
+    bool selectSourceListMode(const QString &mode);
+    // A drop on the Notes or Disk row; the note import and the upload come with those
+    // features and answer NO until then.
+    bool addNotesFromPasteboard(const QStringList &files, const QString &text);
+    bool uploadFromPasteboard(const QStringList &files, const QString &destPath);
+
+    // --- Layout (FRWindow+Layout.cpp) ------------------------------------------------------------
+    // Restores the current mode's dividers and collapses every other mode's.
+    void setupSplitViews();
+    // Restores (collapse NO) or saves and collapses (collapse YES) one divider.
+    void collapseRestoreSplitViewDivider(bool collapse, QWidget *fixedSide, QWidget *variableSide, QSplitter *view,
+                                         const QString &pref);
+    QSplitter *splitViewForMode(const QString &mode) const;
+
+    // --- Toolbar (FRWindow+Toolbar.cpp) ----------------------------------------------------------
+    void updateToolbar() override;
+    void removeThese(const QStringList &remove, const QStringList &butNotThese);
+    int indexOfToolbarItemWithIdentifier(const QString &identifier) const;
+    QStringList toolbarIdentifiers() const;
+
+    // --- Archive and backup windows, backup progress (FRWindow+Archives.cpp) -------------------
+    // The six auxiliary windows (not owned; null until they exist). They answer the slots
+    // "setupWindow()", "refreshIfNeeded(QString)" and "numDevices()" by name.
+    void setArchiveWindows(QWidget *sms, QWidget *calls, QWidget *voicemail);
+    void setBackupWindows(QWidget *sms, QWidget *calls, QWidget *voicemail);
+    void showArchives();
+    void showBackups();
+    void showMessageArchives();
+    void showCallArchives();
+    void showVoicemailArchives();
+    void showMessageiTunesBackup();
+    void showCalliTunesBackup();
+    void showVoicemailiTunesBackup();
+    QProgressBar *backupProgress() const { return mBackupProgress; }
+    bool backupProgressTimerRunning() const;
+    void startBackupProgressTimer();
+    void doSetBackupProgressMax(double max);
+    void doSetBackupProgressValue();
+    // Brings the window to the front.
+    void showMe();
+    // The manual: none is shipped, so nothing happens.
+    void help();
 
     // --- Device state (FRWindow+DeviceState.cpp) ---------------------------------------------
     void deviceConnected();
@@ -89,8 +194,9 @@ public:
     void setStatusMessage(const QString &text, const QString &status, const QString &deviceName) override;
     void reportiTunes81Required() override;
     void setThreadRunning(bool running) override { mThreadRunning = running; }
+    // The delayed progress sheet comes with the transfer progress sheet.
     void initiateIndeterminateProgressAfterAFewSeconds(const QString &) override {}
-    void loadArchiveWindows() override {}
+    void loadArchiveWindows() override;
     void setupDevice() override;
     void updateDevicesMenuContents(const QList<ConnectedDeviceEntry> &entries) override;
     void updateDevicesMenuSelection(const ConnectedDeviceEntry &entry) override;
@@ -100,13 +206,46 @@ public:
     void showErrorOnMain() override;
     void reportPassCodeError(int code) override;
     void showInformationPanel(const QString &title, const QString &text) override;
+    void showInformationPanel(const QString &title, const QString &text, const QString &button1, const QString &button2,
+                              const QString &button3, std::function<void(int button)> didEnd) override;
     // No photo-loading thread exists yet.
     void stopPhotosThread() override {}
-    // No backup windows exist yet.
-    void refreshBackupWindows() override {}
-    // Kept for the progress bar, which reads them on its timer.
-    void setBackupProgressMax(double max) override { mProgressMax = max; }
-    void setBackupProgressValue(double value) override { mProgressValue = value; }
+    void refreshBackupWindows() override;
+    void setBackupProgressMax(double max) override;
+    void setBackupProgressValue(double value) override;
+
+    // WindowInterface
+    void displayDownloadError(int code) override;
+    void doSMSSpinner(bool on) override;
+    void doCallSpinner(bool on) override;
+    void doNotesSpinner(bool on) override;
+    void doAddressSpinner(bool on) override;
+    void doBookmarkSpinner(bool on) override;
+    void doVoicemailSpinner(bool on) override;
+    void updateSMSArchive() override;
+    void updateCallArchive() override;
+    void updateVoicemailArchive() override;
+    // The message and note views come with the messages and notes lists; until then these
+    // only prepare what those views will load.
+    void setSMSText(const QString &html, bool isHTML, const FRSMSInfo *smsid) override;
+    void setNoteText(const FRNoteInfo *note) override;
+    void updatePlaybackUI() override;
+    bool isSMSMode() const override;
+    bool isCallMode() const override;
+    bool isNotesMode() const override;
+    bool isAddressMode() const override;
+    bool isBookmarkMode() const override;
+    bool isPhotoMode() const override;
+    bool isVoicemailMode() const override;
+    bool isMusicMode() const override;
+    bool isPlayableMusicMode() const override;
+    bool isWatchableMode() const override;
+    void setRevealDownload() override { mRevealDownload = true; }
+    void setSendToPreview() override { mSendToPreview = true; }
+    void setSendToEditor() override { mSendToEditor = true; }
+    ListControllerInterface *dataController() const override { return smsController; }
+    // Only archive windows load archives.
+    void setLoading(bool) override {}
     void showBackupsAccessHelp() override;
 
     // DeviceFilesWindow
@@ -128,6 +267,12 @@ protected:
 
 private:
     void buildStrip();
+    void buildDeviceArea(QWidget *area);
+    void buildModeViews();
+    QWidget *modeView(const QString &name) const;
+    void showModeView();
+    void setSpinnerOfKind(bool on, const QString &rowMode);
+    QList<QWidget *> archiveWindowsFor(bool backups) const;
 
     AppController *mDevice;
     AppDelegate *mDelegate;
@@ -138,9 +283,33 @@ private:
     bool mThreadRunning = false;
     QTimer *mSetupTimer = nullptr;
     QString mCurrentMode;
+    ListControllerInterface *itunesController = nullptr;
+    ListControllerInterface *iphotoController = nullptr;
+    ListControllerInterface *notesController = nullptr;
+    ListControllerInterface *smsController = nullptr;
+    ListControllerInterface *callController = nullptr;
+    ListControllerInterface *addressController = nullptr;
+    ListControllerInterface *bookmarkController = nullptr;
+    ListControllerInterface *mCurrentSearchController = nullptr;
+    bool mRevealDownload = false;
+    bool mSendToPreview = false;
+    bool mSendToEditor = false;
+    QPointer<QWidget> smsArchive, callArchive, voicemailArchive;
+    QPointer<QWidget> smsiTunesBackup, calliTunesBackup, voicemailiTunesBackup;
+    QWidget *mDeviceArea = nullptr;
+    QStackedWidget *mModeViews = nullptr;
+    QToolBar *mToolbar = nullptr;
+    QLineEdit *mSearchField = nullptr;
+    LNSSourceListView *mSourceList = nullptr;
+    QProgressBar *mBackupProgress = nullptr;
+    QTimer *mProgressTimer = nullptr;
+    QSplitter *smsView = nullptr, *appSplitView = nullptr, *noteView = nullptr, *photoBrowser = nullptr,
+              *addressBrowser = nullptr, *bookmarkBrowser = nullptr;
+    QWidget *appsView = nullptr;
     std::atomic<Mode> mWindowMode{Mode::Other};
     std::atomic<double> mProgressMax{0};
     std::atomic<double> mProgressValue{0};
+    std::atomic<bool> mProgressTimerRunning{false}; // read by session threads
     DevicesMenu mDevicesMenu;
     ErrorSheet *mErrorSheet = nullptr;
     QNSecurityWindow *mSecWindow = nullptr; // the backup-folder help, made on first use

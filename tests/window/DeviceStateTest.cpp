@@ -6,9 +6,11 @@
 #include "device/AppController.h"
 #include "window/DevicesMenu.h"
 #include "window/ErrorSheet.h"
+#include "window/FRInfoPanel.h"
 #include "window/FRWindow.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -33,12 +35,12 @@ QStringList column(const DevicesMenu &menu, QString DevicesMenu::Item::*field)
     return values;
 }
 
-QList<QMessageBox *> panels(const QWidget &window)
+QList<FRInfoPanel *> panels(const QWidget &window)
 {
-    QList<QMessageBox *> found;
-    for (QMessageBox *box : window.findChildren<QMessageBox *>())
-        if (box->isVisible() && box->windowModality() == Qt::NonModal)
-            found << box;
+    QList<FRInfoPanel *> found;
+    for (FRInfoPanel *panel : window.findChildren<FRInfoPanel *>())
+        if (panel->isVisible())
+            found << panel;
     return found;
 }
 
@@ -197,9 +199,9 @@ TEST(ErrorSheet, DeviceErrorsHaveTheirTextsAndOnlyOneContactPanelShows)
     window.showErrorOnMain();
     window.showErrorOnMain();
     ASSERT_EQ(panels(window).size(), 1);
-    EXPECT_EQ(panels(window).first()->text(), "Unable to Contact Device");
+    EXPECT_EQ(panels(window).first()->title(), "Unable to Contact Device");
     EXPECT_TRUE(gShowingError.load());
-    panels(window).first()->button(QMessageBox::Ok)->click();
+    panels(window).first()->button(1)->click();
     EXPECT_FALSE(gShowingError.load());
     ASSERT_TRUE(waitUntil([&] { return panels(window).isEmpty(); }));
     window.showErrorOnMain();

@@ -1,0 +1,23 @@
+#pragma once
+// HTML to plain text, for core code that reads HTML message parts and note bodies. Rendering
+// HTML needs Qt's text engine (QtGui), which core does not link: the window installs the
+// converter at start-up, and core reaches it through converter(). Without one installed the
+// tags are dropped and the common entities decoded, which is enough for tests and tools.
+//
+// Any thread: the installed converter must not wait for the main thread, and install()
+// happens once at start-up before other threads ask.
+
+#include <QString>
+
+#include <memory>
+
+class HTMLTextConverter
+{
+public:
+    virtual ~HTMLTextConverter() = default;
+    virtual QString plainTextFromHTML(const QString &html) const = 0;
+
+    static void install(std::shared_ptr<const HTMLTextConverter> converter);
+    // The installed converter, or the tag-dropping fallback.
+    static std::shared_ptr<const HTMLTextConverter> converter();
+};
