@@ -109,7 +109,7 @@ bool AppController::subscribeToDevices()
 
 void AppController::finishSettingUp(const QList<std::shared_ptr<QNArchive>> &archives)
 {
-    devices = archives;
+    setDevicesOnMain(archives);
     if (!AMDeviceNotificationSubscribe) {
         VarnekLog("No frameworks");
         if (mWindow)

@@ -71,7 +71,7 @@ void AppController::resetState()
 {
     {
         std::lock_guard lock(mLock);
-        mBackupDBs.clear();
+        mBackupDBs.takeAll();
         mConn = mConn2 = mAppConn = nullptr;
         mAFCHandle = mAFCHandle2 = mAppAFCHandle = nullptr;
         mPaths.clear();

@@ -15,6 +15,7 @@
 // atomics or guarded by the lock named beside them. Lock order: gKnownDevicesLock before
 // mConnectedDevicesLock; mLock is released before mConnectedDevicesLock is taken.
 
+#include "archive/ArchiveHandleCache.h"
 #include "device/ConnectedDeviceEntry.h"
 #include "device/DeviceThreads.h"
 #include "device/KnownDeviceRecord.h"
@@ -45,6 +46,10 @@ class QObject;
 class QTimer;
 class QNArchive;
 class DeviceBackup;
+class FRSMSInfo;
+class FRCallInfo;
+class SMSDataController;
+class CallListController;
 // As backup/DeviceBackup.h declares it; repeated so this header stays light.
 using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
 struct ManifestEntry;
@@ -182,14 +187,17 @@ public:
     QTimer *mAppTimer = nullptr;
     QVariantList apps;
     QList<std::shared_ptr<QNArchive>> devices; // main thread
+    QList<std::shared_ptr<QNArchive>> mDevicesCopy; // mDevicesCopyLock; for other threads
+    mutable std::mutex mDevicesCopyLock;
     QList<DeviceBackupPtr> backups; // main thread
     BackupFolderWatch *mEventStream = nullptr; // main thread; child of the main context
     // Backup, archive, notes and camera state, created empty here.
-    QVariantMap mBackupDBs;
+    ArchiveHandleCache mBackupDBs; // one open handle per archive key
+
     QString mBackupPassword;
     QByteArray mDerivedKey;
     bool mRememberThisPasswordOnKeychain = false;
-    QSet<QString> mCreatedAMRDB, mCreatedNotesDB;
+    QSet<QString> mCreatedAMRDB, mCreatedNotesDB; // saveLock
     std::atomic<bool> mCancelWaitingThreads{false};
     std::atomic<bool> mWaitingForMediaApplication{false};
 
@@ -487,8 +495,136 @@ public:
     QString mMessage; // mMessageLock
     QList<QNSharableApp> mSharableApps; // main thread
 
+    // ======== Archive databases, attachment pieces and the piece cache ========
+    // (src/archive/AppController+ArchiveDB.cpp, +PieceFolders.cpp, +PieceCache.cpp)
+    //
+    // One SQLite database per key in the archive folder ("<key>.db"): a device's archive
+    // (the key is its UniqueDeviceID) or the cache of a backup browsed on disk ("thumbcache"
+    // + the backup folder's name). An empty key means the connected device. Attachments
+    // (pieces) are bytes (QByteArray) or the path of a file (QString) in the key's piece
+    // folders "<key>.qnmdb" (cache) and "<key>.qnxmdb" (archive).
+    // Threads: any but where noted. Every archive read or write holds localLock around its
+    // whole statement sequence; getBackupDB takes only dbArrayLock and a key's open guard.
+    // Lock order: localLock, then dbArrayLock; saveLock guards mCreatedAMRDB.
+
+    // The database path of a key; empty when there is no key and no connected device, or
+    // when the key could not be a file name.
+    QString getBackupFilePath(const QString &key) const;
+    bool hasBackupTable(const QString &key) const;
+    // The shared open handle of the key, opening, creating and upgrading the file on first
+    // use. Null on failure with *error set (ArchiveSchema's codes); an empty key with no
+    // device connected gives null and leaves *error as it was. Holders keep the handle
+    // alive: closeBackupDBs never closes it under them.
+    ArchiveDBPtr getBackupDB(const QString &key, int *error);
+    ArchiveDBPtr openBackupTable(const QString &key, int *error);
+    // Forgets every cached handle (each closes when its last holder lets go); at quit and
+    // whenever the archive list is rebuilt.
+    void closeBackupDBs();
+    // Main thread: the archive list, sorted by display name.
+    void setDevicesOnMain(const QList<std::shared_ptr<QNArchive>> &archives);
+    // The archive list as last set, for any thread.
+    QList<std::shared_ptr<QNArchive>> devicesCopy() const;
+    bool currentDeviceArchiveExists() const;
+    // The archive flag of the device's archive; false when it has none.
+    bool shouldArchive(const QString &deviceId) const;
+    bool createdAMRDB(const QString &key) const;
+    void removeCreatedAMRDB(const QString &key);
+
+    // Piece folders. The folder is created (and marked as a package) when missing.
+    QString pieceFolderPathForDevice(const QString &deviceId, bool archive);
+    // Sets or clears the package marker of a folder.
+    bool setBundleBit(const QString &path, bool to);
+    // Move into the temporary folder / delete, only an item that really lies directly in
+    // a piece folder (links and ".." resolved); anything else is left alone.
+    bool safeMoveToTemp(const QString &path);
+    bool safeDelete(const QString &path);
+    // Removes every file of the connected device's cache piece folder not named in `used`;
+    // nothing without a connected device or with no list.
+    void deleteUnusedQnmdbFiles(const std::optional<QStringList> &used);
+    static uint64_t getPieceSize(const QVariant &piece);
+    // One attachment file as a piece: bytes up to kPieceInMemoryLimit (decrypted when the
+    // backup has a key for it), else a path; from the cache when not for a backup and the
+    // file is missing. Invalid QVariant: none.
+    QVariant getPieceFile(const QString &path, const QString &uuid, const QString &deviceId,
+                          bool forBackup, const DeviceBackupPtr &backup);
+    static constexpr uint64_t kPieceInMemoryLimit = 10000000;
+
+    // The piece cache ("smspieces", "synctimes", "amrs" of a database).
+    // 0 or the SQLite/open error; 1 when a staged piece file could not be moved into place.
+    int addPieceToCache(const QVariant &piece, const QString &toDB, const QString &forKey,
+                        int64_t synctime, bool update);
+    int updateSyncTimeForDB(const ArchiveDBPtr &db, const QString &forKey, int64_t synctime);
+    void removeStaleCacheItems(int64_t synctime, bool notes);
+    // key -> bytes or full path; nullopt on failure.
+    std::optional<QVariantMap> getPieces(const QString &tableName, const QString &fromDB);
+    int savePiecesToDB(const QVariantMap &pieces, const QString &toDB, const QString &tableName,
+                       const QString &srcPath);
+    // The cached piece (bytes, or the full path of its file); invalid when absent.
+    QVariant loadSMSPieceFromCache(const QString &uuid, bool thumbnail, const QString &fromDB);
+    // Total size of the cached piece (0 = absent); *isPath tells whether it is a file.
+    uint64_t existsSMSPieceFromCache(const QString &uuid, const QString &forDB, bool thumbnail,
+                                     bool *isPath);
+
+    // Archive writes (src/archive/AppController+ArchiveWrites.cpp). Callers hold localLock
+    // and, for extraction, a transaction around many calls.
+    static constexpr int kAddMessageFailed = -4207;
+    static constexpr int kPrepareAddPieceFailed = -4208;
+    static constexpr int kPrepareAddPiecePathFailed = -42088;
+    static constexpr int kAddPieceFailed = -4209;
+    static constexpr int kAddPiecePathFailed = -42099;
+    static constexpr int kPieceFileFailed = -42100; // an attachment file could not be put in place
+    // Whether the item is archived already: messages by (date, html), calls and voicemail by
+    // (date, address). A message archived with an empty html is removed and reported absent,
+    // so the caller stores it again with its content.
+    bool checkForItem(const QString &item, int64_t date, const QVariant &otherValue, const QString &table,
+                      const QString &device, int *error);
+    // Stores a message and its attachments (each attachment file is in place before its row
+    // is written). With preserveID the record's own row id is used (undo of a delete).
+    bool addSMSToBackup(FRSMSInfo &sms, const QString &device, bool preserveID, int *error,
+                        const DeviceBackupPtr &backup, bool processingCurrentDevice);
+    bool addCallToBackup(const FRCallInfo &call, const QString &device, bool preserveID, int *error);
+    bool addVoicemailToBackup(const FRCallInfo &voicemail, const QString &device, bool preserveID, int *error);
+    // The archive view's delete: a tombstone (row id, date and flags kept for an undo), or a
+    // real delete. A message's attachment files go to the temporary folder afterwards.
+    bool deleteLocalItem(int rowid, const QString &table, const QString &device);
+    bool deleteLocalItemForReal(int rowid, const QString &table, const QString &device);
+    void sendBackupPieceFilesToTemp(int rowid, const QString &device);
+    void loadSMSPiecesIntoMemoryForUndo(FRSMSInfo &sms, const QString &device);
+    // Gives a database without props its device name; the archive list learns of it.
+    void addProps(const ArchiveDBPtr &db, const QString &key, const QString &name);
+    bool writeThumbnailToBackup(int rowid, const QString &device, const QString &uuid, const QByteArray &thumbnail);
+    int addContactToCache(const QVariantMap &contact, const QString &forKey, const QString &toDB, bool update);
+
+    // Archive reads (src/archive/AppController+ArchiveReads.cpp). The list readers hold
+    // localLock for the whole read. nullopt on failure with *error set.
+    static constexpr int kReadNoMessageDB = -8722;
+    static constexpr int kReadMessagePrepare = -28722;
+    static constexpr int kReadNoCallDB = -8775;
+    std::optional<QList<std::shared_ptr<FRSMSInfo>>>
+    getSMSFromBackupFile(const QString &unused, const QString &deviceNumber, SMSDataController *dataController,
+                         int *error);
+    std::optional<QList<std::shared_ptr<FRCallInfo>>>
+    getCallsFromBackupFile(const QString &unused, const QString &deviceNumber, CallListController *dataController,
+                           int *error);
+    bool existsSMSPieceFromBackup(int rowid, const QString &device, const QString &uuid, bool thumbnail);
+    // Bytes, the full path of the file, or invalid.
+    QVariant loadSMSPieceFromBackup(int rowid, const QString &device, const QString &uuid, bool thumbnail);
+    // Writes a message's inline attachments into "<temp>/<key>/<rowid>/".
+    void getSMSPiecesFromBackup(int rowid, const QString &device);
+    // The contact stored in the archive: "name", "entry", "image" (keys after a missing one
+    // left out), or empty.
+    QVariantMap loadContactFromCache(const QString &contactId, bool loadImage, const QString &fromDB);
+
 private:
     void resetState();
+    bool addCallOrVoicemail(const FRCallInfo &call, const QString &device, bool preserveID, int *error,
+                            bool voicemail);
+    bool deleteLocal(int rowid, const QString &table, const QString &device, bool forReal);
+    QStringList backupPieceFiles(int rowid, const QString &device);
+    // Puts an archived attachment file at `destination` (already there, or from the
+    // temporary folder, the cache folder or the device backup, decrypted when it must be).
+    bool securePieceFile(const QString &path, const QString &name, const QString &device,
+                         const QString &destination, const DeviceBackupPtr &backup);
     // setupDevice, also telling the caller which generation number this attempt raised.
     int setupDevice(int *raisedInstance);
     // AMDeviceConnect, tried up to `tries` times a retry interval apart (a device that was

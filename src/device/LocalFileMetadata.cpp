@@ -2,6 +2,8 @@
 
 #include "device/FileNameBytes.h"
 
+#include <cerrno>
+
 #include <QFile>
 
 #include <fcntl.h>
@@ -58,6 +60,10 @@ bool setCreatorAndType(const QString &path, uint32_t creator, uint32_t type)
 }
 
 bool setBundleMarker(const QString &path) { return writeAttribute(path, kBundle, "1"); }
+bool clearBundleMarker(const QString &path)
+{
+    return lremovexattr(FileNameBytes::encode(path).constData(), kBundle) == 0 || errno == ENODATA;
+}
 bool hasBundleMarker(const QString &path) { return readAttribute(path, kBundle) == "1"; }
 
 QByteArray resourceFork(const QString &path) { return readAttribute(path, kResourceFork); }

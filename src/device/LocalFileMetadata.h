@@ -20,6 +20,7 @@ uint32_t typeCode(const QString &path);
 bool setCreatorAndType(const QString &path, uint32_t creator, uint32_t type);
 
 bool setBundleMarker(const QString &path);
+bool clearBundleMarker(const QString &path); // true also when there was none
 bool hasBundleMarker(const QString &path);
 
 // Empty when the file has none.

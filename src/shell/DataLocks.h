@@ -2,10 +2,11 @@
 // The locks that the backup session, extraction, the archive and the caches share. They are
 // plain globals, so they exist from program start: no early caller can find one missing.
 //
-// Order (a thread that holds one may take only those below it): backupLock, localLock,
-// addressLock, the category locks (smsLock, callLock, notesLock, bookmarkLock,
-// voicemailLock), tempWebViewLock, dbArrayLock, saveLock, gSizeCacheLock. None of them is held
-// while waiting for the main thread.
+// Order (a thread that holds one may take only those after it): addressLock (the messages
+// load holds it for its whole load), the category locks (smsLock, callLock, notesLock,
+// bookmarkLock, voicemailLock), backupLock, localLock, an archive key's open guard
+// (ArchiveHandleCache), dbArrayLock or tempWebViewLock, saveLock, gSizeCacheLock. None of them
+// is held while waiting for the main thread.
 
 #include <mutex>
 

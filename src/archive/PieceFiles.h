@@ -1,0 +1,20 @@
+#pragma once
+// Putting piece files in place so that a crash never leaves a partial file under a final
+// name: a copy is written beside the target under a hidden temporary name, flushed to disk,
+// and renamed over the target; a move is a rename, or such a copy followed by removing the
+// source when the two lie on different file systems.
+//
+// Any thread; no state.
+
+#include <QString>
+
+namespace PieceFiles {
+
+// Copies `from` to `to` (replacing it). False, with the target untouched, on any failure.
+bool copyIntoPlace(const QString &from, const QString &to, QString *error = nullptr);
+// Moves `from` to `to` (replacing it). False, with both untouched, on any failure.
+bool moveIntoPlace(const QString &from, const QString &to, QString *error = nullptr);
+// Writes `data` to `to` the same way.
+bool writeIntoPlace(const QByteArray &data, const QString &to, QString *error = nullptr);
+
+} // namespace PieceFiles
