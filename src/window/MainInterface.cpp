@@ -1,6 +1,7 @@
 #include "MainInterface.h"
 
 #include "FRWindow.h"
+#include "window/EmojiPictureScalerImage.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
 #include "shell/AppDelegate.h"
@@ -103,6 +104,9 @@ int runMainInterface(int argc, char **argv)
     quitOnSignals(&app);
 
     FRWindow::load();
+    // Core scales emoji pictures through the window library's image code.
+    static EmojiPictureScalerImage emojiPictureScaler;
+    EmojiPictureScaler::install(&emojiPictureScaler);
 
     QString error;
     switch (SingleInstance::acquire(Paths::applicationSupport(), &error)) {
