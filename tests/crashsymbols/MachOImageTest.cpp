@@ -175,9 +175,9 @@ TEST(MachOImage, SwappedThirtyTwoBitImageAnswersLookups)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        MachOTestImage spec = symbolImage();
-        spec.withDysymtab = c.dysymtab;
-        MappedTestImage mapped(writeMachO32(spec));
+        MachOTestImage fixture = symbolImage();
+        fixture.withDysymtab = c.dysymtab;
+        MappedTestImage mapped(writeMachO32(fixture));
         vucrash_async_macho_t image;
         ASSERT_EQ(vucrash_nasync_macho_init(&image, vu_task_self(), "swapped", mapped.header()), VUCRASH_ERR_NONE);
         EXPECT_EQ(vucrash_async_macho_header_size(&image), 28u);
