@@ -3,6 +3,7 @@
 // expanded window with the device's status line, file work on the live app with the free
 // space that follows it, and the strip again once the device has gone.
 
+#include "RecordingListController.h"
 #include "TestHome.h"
 #include "TestWait.h"
 #include "device/AppController.h"
@@ -232,4 +233,72 @@ TEST(QuillonWindow, ShowsTheDeviceFollowsFileWorkOnTheLiveAppAndCollapsesWhenItG
     EXPECT_TRUE(window.devicesMenu().items().isEmpty());
     // The remembered height is kept for the next device.
     EXPECT_EQ(UserDefaults::standard().doubleForKey("OPENEDHEIGHT7"), double(FRWindow::kDefaultOpenedHeight));
+}
+
+TEST(QuillonWindow, EveryModeOfTheSourceListShowsItsViewAndLoadsOnlyWhatIsMissing)
+{
+    TestHome home;
+    SimDevicesFolder sim;
+    LiveQuillon q;
+    FRWindow &window = *q.window;
+    RecordingControllers lists;
+    lists.setOn(window);
+    ASSERT_TRUE(sim.attachCopyOf("usb-phone", "phone"));
+    ASSERT_TRUE(waitUntil([&] { return window.opened(); }, kDeviceWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return q.controller->connectedStatus(); }, kDeviceWaitMs));
+
+    const QList<std::pair<QString, QString>> rows{
+        {"SMS", "smsView"},          {"VOICEMAIL", "voicemailBrowser"}, {"LOG", "callBrowser"},
+        {"CONTACTS", "addressBrowser"}, {"NOTES", "noteView"},           {"WEB", "bookmarkBrowser"},
+        {"FILESHARING", "fsBrowserView"}, {"FILE", "fsBrowserView"},     {"MUSIC", "musicBrowser"},
+        {"VIDEO", "musicBrowser"},   {"AUDIOBOOK", "musicBrowser"},     {"PODCAST", "musicBrowser"},
+        {"RINGTONE", "musicBrowser"}, {"PHOTOS", "photoBrowser"},       {"RECORDINGS", "recordingsBrowser"},
+    };
+    for (const auto &[mode, view] : rows) {
+        SCOPED_TRACE(mode.toStdString());
+        ASSERT_TRUE(window.selectSourceListMode(mode));
+        EXPECT_EQ(window.currentMode(), mode);
+        ASSERT_NE(window.currentModeView(), nullptr);
+        EXPECT_EQ(window.currentModeView()->objectName(), view);
+        EXPECT_TRUE(window.currentModeView()->isVisible());
+    }
+
+    // Lists that hold the device's data are not loaded again; media modes always load.
+    struct Case
+    {
+        const char *mode;
+        bool haveData;
+        RecordingListController *asked;
+        const char *call;
+    };
+    const Case cases[] = {
+        {"CONTACTS", false, &lists.address, "refreshAddresses"},
+        {"CONTACTS", true, nullptr, nullptr},
+        {"NOTES", false, &lists.notes, "refreshNotes"},
+        {"NOTES", true, nullptr, nullptr},
+        {"LOG", false, &lists.calls, "refreshCalls"},
+        {"LOG", true, nullptr, nullptr},
+        {"WEB", true, nullptr, nullptr},
+        {"MUSIC", true, &lists.itunes, "refreshTracks"},
+        {"VOICEMAIL", true, &lists.itunes, "refreshTracks"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + (c.haveData ? " with data" : " without data"));
+        ASSERT_TRUE(window.selectSourceListMode("FILE"));
+        for (RecordingListController *list : lists.all()) {
+            list->data = c.haveData;
+            list->clear();
+        }
+        ASSERT_TRUE(window.selectSourceListMode(c.mode));
+        QStringList refreshes;
+        for (RecordingListController *list : lists.all())
+            for (const QString &name : list->names())
+                if (name.startsWith("refresh"))
+                    refreshes << name;
+        if (c.asked)
+            EXPECT_TRUE(c.asked->names().contains(c.call)) << refreshes.join(",").toStdString();
+        else
+            EXPECT_TRUE(refreshes.isEmpty()) << refreshes.join(",").toStdString();
+    }
+    EXPECT_EQ(lists.itunes.argumentsOf("refreshTracks").last(), "VOICEMAIL YES");
 }
