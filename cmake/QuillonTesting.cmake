@@ -7,7 +7,8 @@
 # so building never needs a display or a device.
 function(quillon_add_test name)
   cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  # Every test program reads the one set of sanitizer suppressions (unused outside tsan builds).
+  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/src/app/TsanSuppressions.cpp)
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE quillon_test_support_gui)
   else()

@@ -3,6 +3,7 @@
 // Each run works in a throw-away HOME.
 
 #include "TelemetryTestSupport.h"
+#include "telemetry/core/VUCustomPropertiesLog.h"
 #include "telemetry/core/VUDevice.h"
 #include "telemetry/core/VULogDBStorage.h"
 #include "telemetry/core/VUStartServiceLog.h"
@@ -32,11 +33,24 @@ std::shared_ptr<VUStartServiceLog> makeLog(int i)
     return log;
 }
 
-// A fresh HOME for each measured run.
+// Where the database lies: on disk (the build folder), where syncing dominates, or on tmpfs
+// (/dev/shm), where the store's own work shows.
+enum Place { kDisk = 0, kTmpfs = 1 };
+
+QString parentFolder(int place)
+{
+    return place == kTmpfs ? QStringLiteral("/dev/shm") : QStringLiteral(QUILLON_BINARY_DIR);
+}
+
+// A fresh HOME for each measured run, in the given place.
 class ScratchHome
 {
 public:
-    ScratchHome() : mPrevious(qgetenv("HOME")) { qputenv("HOME", mDir.path().toUtf8()); }
+    explicit ScratchHome(int place)
+        : mDir(parentFolder(place) + QStringLiteral("/quillon-bench-XXXXXX")), mPrevious(qgetenv("HOME"))
+    {
+        qputenv("HOME", mDir.path().toUtf8());
+    }
     ~ScratchHome() { qputenv("HOME", mPrevious); }
 
 private:
@@ -59,7 +73,7 @@ void BM_StoreSaveOnly(benchmark::State &state)
 {
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        ScratchHome home(int(state.range(0)));
         VULogDBStorage store;
         store.setMaxStorageSize(kStorageSize, {});
         state.ResumeTiming();
@@ -73,7 +87,7 @@ void BM_StoreSaveAndLoadBatches(benchmark::State &state)
 {
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        ScratchHome home(int(state.range(0)));
         VULogDBStorage store;
         store.setMaxStorageSize(kStorageSize, {});
         state.ResumeTiming();
@@ -108,7 +122,7 @@ void BM_PlainPreparedInserts(benchmark::State &state)
         rows.append(QString::fromLatin1(VUKeyedCoding::archive(*log).toBase64()));
     for (auto _ : state) {
         state.PauseTiming();
-        ScratchHome home;
+        ScratchHome home(int(state.range(0)));
         qint64 maxPages = 0;
         {
             VULogDBStorage store;
@@ -144,11 +158,36 @@ void BM_PlainPreparedInserts(benchmark::State &state)
     state.counters["logs/s"] = benchmark::Counter(double(kLogCount) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+// A log with many properties, archived (as saveLog does) and read back (as a load does):
+// the time should grow linearly with the number of properties.
+void BM_ArchiveLargeLog(benchmark::State &state)
+{
+    auto log = std::make_shared<VUCustomPropertiesLog>();
+    log->timestamp = QDateTime::currentDateTimeUtc();
+    log->device = makeDevice();
+    QVariantMap properties;
+    for (int i = 0; i < state.range(0); ++i)
+        properties.insert(QStringLiteral("property %1").arg(i), QStringLiteral("value %1").arg(i));
+    log->properties = properties;
+    for (auto _ : state) {
+        const QByteArray archive = VUKeyedCoding::archive(*log);
+        const auto back = VUKeyedCoding::unarchiveAs<VUCustomPropertiesLog>(archive);
+        if (!back || back->properties->size() != properties.size()) {
+            state.SkipWithError("the log did not come back");
+            break;
+        }
+    }
+    state.counters["properties/s"] =
+        benchmark::Counter(double(state.range(0)) * state.iterations(), benchmark::Counter::kIsRate);
+}
+
 } // namespace
 
-BENCHMARK(BM_StoreSaveOnly)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_StoreSaveAndLoadBatches)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_PlainPreparedInserts)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_ArchiveLargeLog)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+// Argument 0: on disk; 1: on tmpfs.
+BENCHMARK(BM_StoreSaveOnly)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_StoreSaveAndLoadBatches)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PlainPreparedInserts)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 int main(int argc, char **argv)
 {

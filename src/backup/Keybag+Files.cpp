@@ -4,6 +4,7 @@
 #include "backup/BackupCrypto.h"
 #include "backup/Keybag.h"
 #include "backup/RegularFile.h"
+#include "shell/OwnTemporaries.h"
 #include "shell/SystemFlags.h"
 #include "shell/VarnekLogger.h"
 
@@ -153,6 +154,8 @@ bool Keybag::cryptFile(bool decrypt, const QString &source, const QString &desti
         VarnekLog("couldn't create %s", qUtf8Printable(destination));
         return false;
     }
+    // Noted until it is renamed or removed, so a kill leaves no plaintext for good.
+    const OwnTemporaries::Noted noted(QFile::decodeName(temporary));
     posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::vector<unsigned char> input(static_cast<size_t>(kCryptChunkSize));

@@ -80,11 +80,12 @@ void AppController::doSetupDeviceOnThread()
     // The status is cleared on the main thread, and only while no switch or detach has
     // started since: cleared here, it could land after the next device's status and leave
     // that device unconnected.
-    onMain([this, device, instance] {
+    onMain([this, device, instance, error] {
         if (instance != deviceInstance())
             return;
         mStatus.store(kStatusNone);
         finishHandlingDisconnect(device);
+        showStateAfterFailedSetup(device, error);
     });
     if (isPasscodeError(error)) {
         onMain([this, error] {
@@ -97,6 +98,26 @@ void AppController::doSetupDeviceOnThread()
                 mWindow->showErrorOnMain();
         });
     }
+}
+
+void AppController::showStateAfterFailedSetup(AMDeviceRef device, int error)
+{
+    // The window took the tear-down for a switch to another device ("Loading..."); no
+    // choice follows a failed attempt, so the strip shows what the device now is.
+    if (!mWindow || dev() || connectedStatus())
+        return;
+    QString name;
+    for (const ConnectedDeviceEntry &entry : connectedDevices())
+        if (entry.dev() == device)
+            name = entry.name();
+    if (name.isEmpty()) {
+        mWindow->setStatusMessage(tr("No Device Connected"), QStringLiteral("red"), QString());
+        return;
+    }
+    const bool untrusted = isPasscodeError(error) || error == int(kAMDUserDeniedPairingError)
+                           || error == int(kAMDNotPairedError);
+    mWindow->setStatusMessage(untrusted ? tr("%1 Not Trusted").arg(name) : tr("%1 Not Connected").arg(name),
+                              QStringLiteral("red"), QString());
 }
 
 int AppController::setupDevice()

@@ -21,6 +21,7 @@
 #include "device/MetadataSidecar.h"
 #include "device/MobileDeviceFramework.h"
 #include "platform/PropertyList.h"
+#include "shell/OwnTemporaries.h"
 #include "shell/VarnekLogger.h"
 
 #include <QDir>
@@ -309,6 +310,7 @@ int AppController::_downloadFile(const QString &path, const QString &localPath, 
             AFCFileRefClose(connection, file);
             return kFileLocalOpen;
         }
+        const OwnTemporaries::Noted noted(temporary);
         char *buffer = transferBuffer();
         std::unique_ptr<char[]> ownBuffer;
         uint64_t size = transferBufferSize();

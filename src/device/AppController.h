@@ -115,6 +115,9 @@ public:
     void setDisplayedDataError(bool shown) { mDisplayedDataError.store(shown); }
     void showMessage(bool show) { mShowMessage.store(show); }
     QString deviceName() const;
+    // After a set-up that failed (passcode lock, refused pairing, ...): the strip shows the
+    // attached device's name with its state, or "No Device Connected" once it has gone.
+    void showStateAfterFailedSetup(AMDeviceRef device, int error);
     QString devicePhoneNumber() const;
     int status() const { return mStatus.load(); }
 

@@ -34,11 +34,17 @@ void DeviceThreads::startEndless(std::function<void()> round, std::function<int(
     std::lock_guard lock(mMutex);
     if (mStopping)
         return;
-    mEndless.emplace_back([this, round = std::move(round), intervalMs = std::move(intervalMs)] {
-        do {
-            round();
-        } while (sleepFor(intervalMs()));
-    });
+    try {
+        mEndless.emplace_back([this, round = std::move(round), intervalMs = std::move(intervalMs)] {
+            do {
+                round();
+            } while (sleepFor(intervalMs()));
+        });
+    } catch (const std::system_error &error) {
+        // No thread to be had (a memory or process cap): Quillon goes on without this
+        // periodic work rather than aborting.
+        VarnekLog("DeviceThreads: no endless thread (%s)", error.what());
+    }
 }
 
 bool DeviceThreads::sleepFor(int ms)

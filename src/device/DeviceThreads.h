@@ -27,7 +27,8 @@ public:
 
     // Runs `body` on a new thread; ignored once stopping.
     void detach(std::function<void()> body);
-    // Runs `round` now and then again every intervalMs() until stop().
+    // Runs `round` now and then again every intervalMs() until stop(). When no thread can be
+    // created the work is dropped (logged); neither call throws.
     void startEndless(std::function<void()> round, std::function<int()> intervalMs);
     // Sleeps up to `ms`; false when stop() interrupted the sleep (the caller gives up).
     bool sleepFor(int ms);

@@ -1,6 +1,8 @@
 #include "PropertyList.h"
 
 #include "BinaryPlistCheck.h"
+#include "PlistWriters.h"
+#include "PlistXmlReader.h"
 #include "XmlPlistBounds.h"
 
 #include <QDateTime>
@@ -172,19 +174,28 @@ std::optional<QVariant> toVariant(plist_t node, int depth, QString *error)
     }
     case PLIST_ARRAY: {
         QVariantList list;
-        const uint32_t count = plist_array_get_size(node);
-        list.reserve(qsizetype(count));
-        for (uint32_t i = 0; i < count; ++i) {
-            plist_t item = plist_array_get_item(node, i);
-            if (!item) {
-                setError(error, QStringLiteral("property list array item missing"));
+        list.reserve(qsizetype(plist_array_get_size(node)));
+        // Walked with an iterator: libplist 2.2 finds an item by index by walking the list
+        // from its start, which made reading large arrays quadratic.
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        if (!iter) {
+            setError(error, QStringLiteral("property list array unreadable"));
+            return std::nullopt;
+        }
+        for (;;) {
+            plist_t item = nullptr;
+            plist_array_next_item(node, iter, &item);
+            if (!item)
+                break;
+            auto value = toVariant(item, depth + 1, error);
+            if (!value) {
+                std::free(iter);
                 return std::nullopt;
             }
-            auto value = toVariant(item, depth + 1, error);
-            if (!value)
-                return std::nullopt;
             list.append(std::move(*value));
         }
+        std::free(iter);
         return QVariant(list);
     }
     case PLIST_DICT: {
@@ -231,132 +242,6 @@ std::optional<QVariant> toVariant(plist_t node, int depth, QString *error)
     return std::nullopt;
 }
 
-plist_t newLargeUnsigned(quint64 value)
-{
-    // plist_new_uint would write this back as a negative number; the XML reader keeps it
-    // unsigned.
-    const QByteArray xml = "<plist version=\"1.0\"><integer>" + QByteArray::number(value)
-                           + "</integer></plist>";
-    plist_t node = nullptr;
-    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
-    return node;
-}
-
-// A date node for any number of seconds since 2001. plist_new_date takes 32-bit seconds, so
-// dates outside that range come from a one-object binary list holding the exact double.
-plist_t newDate(qint64 ms)
-{
-    qint64 sec = ms / 1000;
-    qint64 rest = ms % 1000;
-    if (rest < 0) { // floor division keeps the fraction non-negative before 2001
-        rest += 1000;
-        --sec;
-    }
-    if (sec > std::numeric_limits<int32_t>::min() && sec < std::numeric_limits<int32_t>::max())
-        return plist_new_date(int32_t(sec), int32_t(rest * 1000));
-    const double seconds = double(ms) / 1000.0;
-    uint64_t bits = 0;
-    std::memcpy(&bits, &seconds, sizeof bits);
-    QByteArray bytes("bplist00\x33", 9);
-    for (int shift = 56; shift >= 0; shift -= 8)
-        bytes.append(char((bits >> shift) & 0xFF));
-    bytes.append(char(8)); // the offset table: the one object at offset 8
-    QByteArray trailer(32, '\0');
-    trailer[6] = 1;  // offset size
-    trailer[7] = 1;  // reference size
-    trailer[15] = 1; // one object
-    trailer[31] = char(bytes.size() - 1); // where the offset table starts
-    bytes += trailer;
-    plist_t node = nullptr;
-    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &node);
-    return node;
-}
-
-plist_t fromVariant(const QVariant &value, int depth, QString *error)
-{
-    if (depth > kMaxDepth) {
-        setError(error, QStringLiteral("value nested too deeply for a property list"));
-        return nullptr;
-    }
-    const int type = value.typeId();
-    switch (type) {
-    case QMetaType::Bool:
-        return plist_new_bool(value.toBool() ? 1 : 0);
-    case QMetaType::Int:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-        return plist_new_uint(uint64_t(value.toLongLong()));
-    case QMetaType::UInt:
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
-    case QMetaType::UShort:
-    case QMetaType::UChar: {
-        const quint64 v = value.toULongLong();
-        if (v > quint64(std::numeric_limits<qint64>::max()))
-            return newLargeUnsigned(v);
-        return plist_new_uint(uint64_t(v));
-    }
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return plist_new_real(value.toDouble());
-    case QMetaType::QString:
-        return plist_new_string(value.toString().toUtf8().constData());
-    case QMetaType::QByteArray: {
-        const QByteArray bytes = value.toByteArray();
-        return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
-    }
-    case QMetaType::QDateTime: {
-        const QDateTime date = value.toDateTime();
-        if (!date.isValid()) {
-            setError(error, QStringLiteral("invalid date"));
-            return nullptr;
-        }
-        plist_t node = newDate(referenceDate().msecsTo(date));
-        if (!node)
-            setError(error, QStringLiteral("date could not be stored"));
-        return node;
-    }
-    case QMetaType::QStringList:
-    case QMetaType::QVariantList: {
-        plist_t array = plist_new_array();
-        const QVariantList list = value.toList();
-        for (const QVariant &item : list) {
-            plist_t child = fromVariant(item, depth + 1, error);
-            if (!child) {
-                plist_free(array);
-                return nullptr;
-            }
-            plist_array_append_item(array, child);
-        }
-        return array;
-    }
-    case QMetaType::QVariantMap:
-    case QMetaType::QVariantHash: {
-        plist_t dict = plist_new_dict();
-        const QVariantMap map = value.toMap();
-        for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            plist_t child = fromVariant(it.value(), depth + 1, error);
-            if (!child) {
-                plist_free(dict);
-                return nullptr;
-            }
-            plist_dict_set_item(dict, it.key().toUtf8().constData(), child);
-        }
-        return dict;
-    }
-    default:
-        break;
-    }
-    if (type == qMetaTypeId<PlistUid>())
-        return plist_new_uid(value.value<PlistUid>().value);
-    setError(error, QStringLiteral("a value of type %1 has no property-list form")
-                        .arg(QString::fromLatin1(value.isValid() ? value.typeName() : "invalid")));
-    return nullptr;
-}
-
 } // namespace
 
 namespace PropertyList {
@@ -383,7 +268,7 @@ std::optional<QVariant> fromData(const QByteArray &data, QString *error)
             setError(error, QStringLiteral("not a property list"));
             return std::nullopt;
         }
-        // XML forbids NUL characters, and libplist asserts on strings that hold one.
+        // XML forbids NUL characters: such input is damaged, whatever else it holds.
         if (XmlPlistBounds::containsNul(data.constData(), size_t(data.size()))) {
             setError(error, QStringLiteral("malformed XML property list: NUL character"));
             return std::nullopt;
@@ -392,15 +277,12 @@ std::optional<QVariant> fromData(const QByteArray &data, QString *error)
             setError(error, QStringLiteral("property list nested too deeply"));
             return std::nullopt;
         }
+        return PlistXmlReader::read(data, kMaxDepth, error);
     }
     plist_t root = nullptr;
-    if (binary)
-        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    else
-        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    plist_from_bin(data.constData(), uint32_t(data.size()), &root);
     if (!root) {
-        setError(error, binary ? QStringLiteral("malformed binary property list")
-                               : QStringLiteral("malformed XML property list"));
+        setError(error, QStringLiteral("malformed binary property list"));
         return std::nullopt;
     }
     PlistPtr guard(root);
@@ -437,23 +319,8 @@ std::optional<QVariant> fromFile(const QString &path, QString *error)
 
 QByteArray toData(const QVariant &root, Format format, QString *error)
 {
-    plist_t node = fromVariant(root, 0, error);
-    if (!node)
-        return {};
-    PlistPtr guard(node);
-    char *bytes = nullptr;
-    uint32_t length = 0;
-    if (format == Format::Binary)
-        plist_to_bin(node, &bytes, &length);
-    else
-        plist_to_xml(node, &bytes, &length);
-    if (!bytes) {
-        setError(error, QStringLiteral("property list could not be serialised"));
-        return {};
-    }
-    QByteArray out(bytes, qsizetype(length));
-    std::free(bytes);
-    return out;
+    return format == Format::Binary ? PlistWriters::binary(root, kMaxDepth, error)
+                                    : PlistWriters::xml(root, kMaxDepth, error);
 }
 
 bool toFile(const QVariant &root, const QString &path, Format format, QString *error)

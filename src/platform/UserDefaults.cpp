@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QVariantMap>
+#include <cmath>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -79,6 +81,15 @@ bool UserDefaults::contains(const QString &key) const
 
 void UserDefaults::setObject(const QVariant &value, const QString &key)
 {
+    if (value.isValid()) {
+        // A value the store cannot write (a date past the year 9999, a string holding a NUL)
+        // is refused on its own, so it never keeps the other values from being saved.
+        QString error;
+        if (PropertyList::toData(value, PropertyList::Format::Xml, &error).isEmpty()) {
+            qWarning("UserDefaults: refusing the value of %s: %s", qUtf8Printable(key), qUtf8Printable(error));
+            return;
+        }
+    }
     std::lock_guard lock(gDefaultsMutex);
     Store &s = store();
     if (!value.isValid()) {
@@ -128,15 +139,41 @@ bool variantBoolValue(const QVariant &value)
     return value.toBool();
 }
 
+namespace {
+
+// A hand-edited file may hold any real: converting one outside the integer range is
+// undefined, so such values saturate and NaN reads as 0.
+qint64 saturatedInteger(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    // 2^63 is exact as a double; anything at or above it cannot be held.
+    if (value >= 9223372036854775808.0)
+        return std::numeric_limits<qint64>::max();
+    if (value <= -9223372036854775808.0)
+        return std::numeric_limits<qint64>::min();
+    return static_cast<qint64>(value);
+}
+
+} // namespace
+
 qint64 variantIntegerValue(const QVariant &value)
 {
     if (!value.isValid())
         return 0;
-    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float)
-        return static_cast<qint64>(value.toDouble());
-    if (value.typeId() == QMetaType::QString)
-        return static_cast<qint64>(value.toString().trimmed().toDouble());
-    return value.toLongLong();
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return saturatedInteger(value.toDouble());
+    case QMetaType::QString:
+        return saturatedInteger(value.toString().trimmed().toDouble());
+    case QMetaType::ULongLong:
+    case QMetaType::ULong:
+        return value.toULongLong() > quint64(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max()
+                                                                                 : value.toLongLong();
+    default:
+        return value.toLongLong();
+    }
 }
 
 double variantDoubleValue(const QVariant &value)

@@ -90,6 +90,22 @@ bool preferenceBool(const QString &key) { return variantBoolValue(preferenceValu
 qint64 preferenceInteger(const QString &key) { return variantIntegerValue(preferenceValue(key)); }
 double preferenceDouble(const QString &key) { return variantDoubleValue(preferenceValue(key)); }
 
+QString folderPreference(const QString &key)
+{
+    const QVariant stored = UserDefaults::standard().objectForKey(key);
+    if (!stored.isValid())
+        return {};
+    // A relative path would be taken from the current folder, wherever Quillon was started.
+    if (stored.typeId() == QMetaType::QString) {
+        const QString text = stored.toString();
+        if (!text.isEmpty() && QDir::isAbsolutePath(Paths::resolveUserPath(text)))
+            return text;
+    }
+    VarnekLog("Preference %s: \"%s\" (%s) is not an absolute folder path; using the default",
+              qUtf8Printable(key), qUtf8Printable(stored.toString()), stored.typeName());
+    return {};
+}
+
 void writeStartupDefaults()
 {
     UserDefaults &d = UserDefaults::standard();
@@ -127,14 +143,14 @@ QString getTempDir()
         return gTempDir;
 
     QString parent = systemTemporaryFolder();
-    const QVariant chosen = UserDefaults::standard().objectForKey(QStringLiteral("TEMP_LOCATION"));
-    if (chosen.isValid()) {
-        const QString location = Paths::resolveUserPath(chosen.toString());
-        if (!location.isEmpty() && isUsableFolder(location))
+    const QString chosen = folderPreference(QStringLiteral("TEMP_LOCATION"));
+    if (!chosen.isEmpty()) {
+        const QString location = Paths::resolveUserPath(chosen);
+        if (isUsableFolder(location))
             parent = location;
         else
             VarnekLog("getTempDir: TEMP_LOCATION \"%s\" is not a usable folder; using %s",
-                      qUtf8Printable(chosen.toString()), qUtf8Printable(parent));
+                      qUtf8Printable(chosen), qUtf8Printable(parent));
     }
     if (!QFileInfo::exists(parent))
         QDir().mkpath(parent);

@@ -28,6 +28,12 @@ bool preferenceBool(const QString &key);
 qint64 preferenceInteger(const QString &key);
 double preferenceDouble(const QString &key);
 
+// A folder preference ("ARCHIVE_LOCATION", "TEMP_LOCATION") as stored: the text when it is a
+// string naming an absolute path once "~" is expanded (Paths::resolveUserPath). Anything else
+// (absent, empty, another type, a relative path) reads as an empty string, so the caller uses
+// its default; a stored value that is refused is logged.
+QString folderPreference(const QString &key);
+
 // Writes the preference values that must exist from the first launch on (missing keys only,
 // except "newStyle", which is set at every start-up). Called once by the main window's start.
 void writeStartupDefaults();

@@ -25,6 +25,8 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 
 namespace {
 const char kVersion[] = "2.14.1";
@@ -121,10 +123,10 @@ void FRWindow::awakeFromNib()
 
 void FRWindow::finishLaunching()
 {
-    const QVariant stored = UserDefaults::standard().objectForKey(QStringLiteral("ARCHIVE_LOCATION"));
+    const QString stored = folderPreference(QStringLiteral("ARCHIVE_LOCATION"));
     QString location = kDefaultArchiveLocation;
-    if (stored.isValid() && !stored.toString().isEmpty()) {
-        location = stored.toString();
+    if (!stored.isEmpty()) {
+        location = stored;
         const QString resolved = Paths::resolveUserPath(location);
         if (!QFileInfo::exists(resolved))
             QDir().mkpath(resolved);
@@ -141,7 +143,10 @@ void FRWindow::finishLaunching()
 void FRWindow::initOpenHeight()
 {
     const QVariant stored = UserDefaults::standard().objectForKey(QStringLiteral("OPENEDHEIGHT7"));
-    const int height = stored.isValid() ? int(variantDoubleValue(stored)) : kDefaultOpenedHeight;
+    // A hand-edited height may be any number: keep it to what the open window allows.
+    const int height = stored.isValid() ? int(std::clamp<qint64>(variantIntegerValue(stored), kDefaultOpenedHeight,
+                                                                 kMaximumExtent))
+                                        : kDefaultOpenedHeight;
     mOpenedRect = QRect(geometry().topLeft(), QSize(width(), height));
 }
 

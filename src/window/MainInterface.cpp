@@ -6,6 +6,8 @@
 #include "platform/Paths.h"
 #include "shell/AppDelegate.h"
 #include "shell/GetPID.h"
+#include "shell/OwnTemporaries.h"
+#include "shell/Respawn.h"
 #include "shell/SingleInstance.h"
 #include "shell/VarnekLogger.h"
 
@@ -44,10 +46,13 @@ int refuseSecondInstance()
     return 0;
 }
 
-// SIGTERM (logout, shutdown) and SIGINT quit through the normal order, so the temporary
-// folder with copied device files is deleted. The handler only writes a byte; the event
-// loop does the rest.
+// SIGTERM (logout, shutdown), SIGINT and SIGHUP (the terminal that started Quillon closed)
+// quit through the normal order, so the temporary folder with copied device files is
+// deleted. The handler only writes a byte; the event loop does the rest.
 int gSignalPipe[2] = {-1, -1};
+// Set once a quit signal was handled: a quit asked for before the main loop runs is kept
+// for it.
+bool gQuitRequested = false;
 
 void onQuitSignal(int)
 {
@@ -64,6 +69,13 @@ void quitOnSignals(QObject *owner)
         char byte;
         (void)!::read(gSignalPipe[0], &byte, 1);
         VarnekLog("Quit signal received");
+        gQuitRequested = true;
+        // A modal alert runs its own loop, and quit() does nothing before the main loop
+        // runs (the second copy's alert): end such alerts so the quit goes on from there.
+        while (QWidget *modal = QApplication::activeModalWidget()) {
+            if (!modal->close())
+                break;
+        }
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -72,6 +84,7 @@ void quitOnSignals(QObject *owner)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 // The lock decides; the name test only reports. Copies with other data folders (another
@@ -107,11 +120,15 @@ int runMainInterface(int argc, char **argv)
     // Core scales emoji pictures through the window library's image code.
     static EmojiPictureScalerImage emojiPictureScaler;
     EmojiPictureScaler::install(&emojiPictureScaler);
+    // The entry's re-execution step ran before there was a logger to tell.
+    logRespawnOutcome();
 
     QString error;
     switch (SingleInstance::acquire(Paths::applicationSupport(), &error)) {
     case SingleInstance::Result::Acquired:
         logOtherProcessesNamedQuillon();
+        // No other copy uses this data folder now: what a killed run left half written goes.
+        OwnTemporaries::removeStale();
         break;
     case SingleInstance::Result::AlreadyRunning:
         return refuseSecondInstance();
@@ -145,6 +162,9 @@ int runMainInterface(int argc, char **argv)
     if (ok && quitAfter >= 0)
         QTimer::singleShot(quitAfter, &window, [&] { window.close(); });
 
+    // A quit signal that came during start-up (in a modal loop, say) quits now.
+    if (gQuitRequested)
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
     const int result = app.exec();
     controller.reset();
     return result;

@@ -126,10 +126,11 @@ TEST(Connection, APasscodeLockIsReportedWithItsCode)
         const char *title;
         bool paired;
         int code;
+        const char *listedAs;
     };
     const Case cases[] = {
-        {"paired: the file service is refused", true, int(kAMDDeviceLockedError)},
-        {"not paired: pairing is refused", false, int(kAMDPasswordProtectedError)},
+        {"paired: the file service is refused", true, int(kAMDDeviceLockedError), "Phone"},
+        {"not paired: pairing is refused", false, int(kAMDPasswordProtectedError), "Unpaired Device"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.title);
@@ -144,6 +145,11 @@ TEST(Connection, APasscodeLockIsReportedWithItsCode)
         ASSERT_TRUE(waitUntil([&] { return rig.controller->dev() == nullptr; }));
         EXPECT_EQ(rig.controller->status(), AppController::kStatusNone);
         EXPECT_FALSE(rig.hasConnection());
+        // The attempt has ended: the strip names the device and its state, not a choice
+        // still to come.
+        EXPECT_TRUE(waitUntil([&] { return rig.window.statusText == QString(c.listedAs) + " Not Trusted"; }))
+            << qPrintable(rig.window.statusText);
+        EXPECT_EQ(rig.window.statusColour, "red");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "TestHome.h"
 #include "platform/UserDefaults.h"
 #include "shell/Defaults.h"
+#include "shell/VarnekLogger.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -170,26 +171,44 @@ TEST(Defaults, TempLocationIsUsedOnlyWhenItIsAUsableFolder)
     QFile plainFile(chosen.path() + "/not-a-folder");
     ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
     plainFile.close();
+    // A relative value must never be taken from wherever Quillon happened to be started.
+    QTemporaryDir startedIn;
+    ASSERT_TRUE(QDir(startedIn.path()).mkdir("relative"));
+    const QString previousCurrent = QDir::currentPath();
+    QDir::setCurrent(startedIn.path());
 
     const struct {
         const char *name;
-        QString location;
+        QVariant location;
         bool usesLocation;
     } cases[] = {
         {"existing folder", chosen.path(), true},
         {"removed disk", chosen.path() + "/gone", false},
         {"a file", plainFile.fileName(), false},
         {"empty", QString(""), false},
+        {"relative folder", QStringLiteral("relative"), false},
+        {"data instead of text", chosen.path().toUtf8(), false},
+        {"a number", 5, false},
+        {"a list", QVariantList{chosen.path()}, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ScopedTempRoot root;
+        VarnekLogger *logger = VarnekLogger::createDefaultLoggerToFile(true, false);
         UserDefaults::standard().setObject(c.location, "TEMP_LOCATION");
         const QString folder = getTempDir();
         ASSERT_FALSE(folder.isEmpty());
         EXPECT_TRUE(folder.endsWith('/'));
+        EXPECT_TRUE(QDir::isAbsolutePath(folder)) << qPrintable(folder);
         EXPECT_EQ(folder.startsWith(chosen.path() + "/org.quillon.Quillon_"), c.usesLocation) << qPrintable(folder);
         EXPECT_EQ(folder.startsWith(root.path() + "/"), !c.usesLocation) << qPrintable(folder);
         EXPECT_FALSE(QFileInfo::exists(chosen.path() + "/gone"));
+        EXPECT_TRUE(QDir(startedIn.path() + "/relative").isEmpty());
+        // Every fallback says why in the log.
+        QFile log(logger->logFilePath());
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_EQ(log.readAll().contains("TEMP_LOCATION"), !c.usesLocation);
+        logger->setLogToFile(false);
     }
+    QDir::setCurrent(previousCurrent);
 }

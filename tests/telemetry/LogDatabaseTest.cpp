@@ -6,10 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <functional>
 #include <limits>
 
 namespace {
@@ -344,33 +347,138 @@ TEST(VULogDBStorage, SizeChangesRoundUpToWholePages)
     EXPECT_TRUE(log.contains("Changed maximum database size to 49152 bytes."));
 }
 
-TEST(VULogDBStorage, AnUnreadableFileFailsEachOperationSafely)
+TEST(VULogDBStorage, ADamagedFileIsKeptAsideAndANewOneStarted)
+{
+    const struct {
+        const char *name;
+        std::function<QByteArray(const QByteArray &sound)> damage;
+    } cases[] = {
+        {"garbage", [](const QByteArray &) { return QByteArray(8192, 'x'); }},
+        {"truncated", [](const QByteArray &sound) { return sound.left(sound.size() / 2 + 100); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHome home;
+        QByteArray sound;
+        {
+            VULogDBStorage first;
+            for (int i = 0; i < 200; ++i)
+                ASSERT_TRUE(first.saveLog(namedLog(QStringLiteral("log %1").arg(i)), "Group", 1));
+            QFile file(dbPath());
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            sound = file.readAll();
+        }
+        const QByteArray damaged = c.damage(sound);
+        VUUtility::createFileAtPathComponent(QStringLiteral("Logs.sqlite"), damaged, false, true);
+
+        RecordingLogHandler log(VULogLevelError);
+        VULogDBStorage store;
+        EXPECT_TRUE(log.contains("\"Logs.sqlite\" is damaged; kept as \"Logs.sqlite.damaged-"))
+            << qPrintable(log.lines().join("\n"));
+        // The damaged file is kept as it was, beside the new one.
+        const QStringList aside = QDir(QFileInfo(dbPath()).absolutePath()).entryList({"Logs.sqlite.damaged-*"});
+        ASSERT_EQ(aside.size(), 1);
+        QFile kept(QFileInfo(dbPath()).absolutePath() + "/" + aside.first());
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), damaged);
+        // The new file takes logs for the rest of the launch.
+        EXPECT_TRUE(store.saveLog(namedLog("a"), "Group", 1));
+        EXPECT_EQ(store.countLogs(), 1u);
+        EXPECT_EQ(load(store, "Group", 10).names, QStringList{"a"});
+    }
+}
+
+TEST(VULogDBStorage, AnUnopenableFileFailsEachOperationSafely)
 {
     TestHome home;
-    VUUtility::createFileAtPathComponent(QStringLiteral("Logs.sqlite"), QByteArray(8192, 'x'), false, true);
-    RecordingLogHandler log(VULogLevelError);
-    VULogDBStorage store;
-    EXPECT_FALSE(log.contains("Created \"Logs.sqlite\""));
-    EXPECT_FALSE(store.saveLog(namedLog("a"), "Group", 1));
-    EXPECT_EQ(store.countLogs(), 0u);
-    EXPECT_TRUE(load(store, "Group", 10).names.isEmpty());
-    int calls = 0;
-    store.setMaxStorageSize(1 << 20, [&](bool success) {
-        ++calls;
-        EXPECT_FALSE(success);
-    });
-    EXPECT_EQ(calls, 1);
-
     // The file's place taken by a folder: it cannot even be opened, and still answers.
-    QFile::remove(dbPath());
     QDir().mkpath(dbPath());
     VULogDBStorage unopenable;
     EXPECT_EQ(unopenable.pageSize(), 0);
     EXPECT_FALSE(unopenable.saveLog(namedLog("a"), "Group", 1));
-    calls = 0;
+    EXPECT_EQ(unopenable.countLogs(), 0u);
+    EXPECT_TRUE(load(unopenable, "Group", 10).names.isEmpty());
+    int calls = 0;
     unopenable.setMaxStorageSize(1 << 20, [&](bool success) {
         ++calls;
         EXPECT_FALSE(success);
     });
     EXPECT_EQ(calls, 1);
+
+    // Once the folder is gone and a store has made the file, the first one learns the page
+    // size it could not read at its start and works.
+    QDir(dbPath()).removeRecursively();
+    VULogDBStorage later;
+    EXPECT_TRUE(unopenable.saveLog(namedLog("b"), "Group", 1));
+    EXPECT_EQ(unopenable.pageSize(), later.pageSize());
+    EXPECT_EQ(load(unopenable, "Group", 10).names, QStringList{"b"});
+}
+
+TEST(VULogDBStorage, ALogThatCannotBeArchivedIsRefusedAtSave)
+{
+    TestHome home;
+    VULogDBStorage store;
+    QVariant nested = QStringLiteral("deep");
+    for (int i = 0; i < 600; ++i)
+        nested = QVariantList{nested};
+    const struct {
+        const char *name;
+        std::function<void(VULogWithProperties &)> spoil;
+    } cases[] = {
+        {"invalid timestamp", [](VULogWithProperties &log) { log.timestamp = QDateTime(); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingLogHandler log(VULogLevelError);
+        auto spoilt = makeLogWithProperties();
+        c.spoil(*spoilt);
+        EXPECT_FALSE(store.saveLog(spoilt, "Group", 1));
+        EXPECT_TRUE(log.contains("The log could not be archived; it is not stored."));
+    }
+    const struct {
+        const char *name;
+        QVariant value;
+    } values[] = {
+        {"a web address", QVariant(QUrl(QStringLiteral("https://example.invalid/")))},
+        {"nesting deeper than the archive's limit", nested},
+    };
+    for (const auto &c : values) {
+        SCOPED_TRACE(c.name);
+        RecordingLogHandler log(VULogLevelError);
+        auto spoilt = makeCustomPropertiesLog();
+        spoilt->properties->insert("odd", c.value);
+        EXPECT_FALSE(store.saveLog(spoilt, "Group", 1));
+        EXPECT_TRUE(log.contains("The log could not be archived; it is not stored."));
+    }
+    // Nothing was stored, so nothing is deleted as damaged later.
+    EXPECT_EQ(store.countLogs(), 0u);
+    EXPECT_TRUE(store.saveLog(makeCustomPropertiesLog(), "Group", 1));
+    EXPECT_EQ(store.countLogs(), 1u);
+}
+
+TEST(VUDBStorage, ATableThatCannotBeMadeClaimsNoVersion)
+{
+    TestHome home;
+    // A constraint SQLite cannot parse: CREATE TABLE fails.
+    class BrokenSchemaStorage : public VUDBStorage
+    {
+    public:
+        BrokenSchemaStorage()
+            : VUDBStorage({{QStringLiteral("broken"), {{QStringLiteral("id"), {QStringLiteral("INTEGER"), QStringLiteral("CHECK(")}}}}},
+                          5, QStringLiteral("Logs.sqlite"))
+        {
+            initializeDatabase();
+        }
+    };
+    RecordingLogHandler log(VULogLevelError);
+    BrokenSchemaStorage broken;
+    EXPECT_TRUE(log.contains("CREATE TABLE")) << qPrintable(log.lines().join("\n"));
+    RawDatabase raw;
+    EXPECT_EQ(raw.value("PRAGMA user_version").toLongLong(), 0);
+    EXPECT_EQ(raw.value("SELECT COUNT(*) FROM sqlite_master WHERE name = 'broken'").toLongLong(), 0);
+    // So the real store, started later on the same file, makes its tables instead of taking
+    // the file for a migrated one.
+    VULogDBStorage store;
+    EXPECT_TRUE(store.saveLog(namedLog("a"), "Group", 1));
+    EXPECT_EQ(raw.value("PRAGMA user_version").toLongLong(), VULogDBStorage::kVULogDatabaseSchemaVersion);
 }

@@ -84,6 +84,15 @@ TEST(VUAbstractLog, ValidityRules)
         {"device without model", [](VUCustomPropertiesLog &log) { log.device->model.reset(); }, true},
         {"no properties", [](VUCustomPropertiesLog &log) { log.properties.reset(); }, false},
         {"empty properties", [](VUCustomPropertiesLog &log) { log.properties = QVariantMap(); }, false},
+        // Dates that have no four-digit ISO 8601 form.
+        {"invalid timestamp", [](VUCustomPropertiesLog &log) { log.timestamp = QDateTime(); }, false},
+        {"timestamp after 9999",
+         [](VUCustomPropertiesLog &log) { log.timestamp = QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC); }, false},
+        {"timestamp before year 1",
+         [](VUCustomPropertiesLog &log) { log.timestamp = QDateTime(QDate(-1, 12, 31), QTime(0, 0), Qt::UTC); }, false},
+        {"invalid date property", [](VUCustomPropertiesLog &log) { log.properties->insert("when", QDateTime()); }, false},
+        {"property of no property class",
+         [](VUCustomPropertiesLog &log) { log.properties->insert("blob", QByteArray("x")); }, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,6 +187,33 @@ TEST(VUKeyedCoding, EveryClassRoundTripsThroughAnArchive)
 
     EXPECT_FALSE(VUKeyedCoding::unarchive(QByteArray("bplist00 garbage")));
     EXPECT_FALSE(VUKeyedCoding::unarchive(QByteArray()));
+}
+
+TEST(VUKeyedCoding, APropertyValueOfAnUnknownClassMakesTheLogDamaged)
+{
+    // Such a log cannot be sent as it was made: it is refused whole, with a line saying why,
+    // rather than sent without the value.
+    const struct {
+        const char *name;
+        QVariant value;
+    } cases[] = {
+        {"data", QByteArray("bytes")},
+        {"list", QVariantList{1, 2}},
+        {"dictionary", QVariantMap{{"a", 1}}},
+        {"object of another class", QVariant::fromValue(KeyedArchive::makeObject("NSURL", {{"NS.relative", "x"}}))},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingLogHandler log(VULogLevelError);
+        auto custom = makeCustomPropertiesLog();
+        custom->properties->insert("odd", c.value);
+        const QByteArray archive = VUKeyedCoding::archive(*custom);
+        ASSERT_FALSE(archive.isEmpty());
+        EXPECT_FALSE(VUKeyedCoding::unarchive(archive));
+        EXPECT_TRUE(log.contains("Custom property 'odd' holds a value of unknown class")) << qPrintable(log.lines().join("\n"));
+    }
+    // The classes a property may have still decode.
+    EXPECT_TRUE(VUKeyedCoding::unarchiveAs<VUCustomPropertiesLog>(VUKeyedCoding::archive(*makeCustomPropertiesLog())));
 }
 
 TEST(VULogContainer, BodyValidityAndAllOrNothing)

@@ -1,5 +1,6 @@
 #include "TelemetryTestSupport.h"
 #include "TestHome.h"
+#include "TestWait.h"
 
 #include "telemetry/core/VUUtility.h"
 
@@ -34,7 +35,7 @@ TEST(VULogger, FiltersByLevelAndNamesLevels)
 
 TEST(VULogger, HandlerAndLevelCanBeSwappedWhileOtherThreadsLog)
 {
-    std::atomic<int> calls{0};
+    std::atomic<int> swappedCalls{0};
     std::atomic<bool> stop{false};
     std::vector<std::thread> loggers;
     for (int i = 0; i < 4; ++i)
@@ -43,16 +44,30 @@ TEST(VULogger, HandlerAndLevelCanBeSwappedWhileOtherThreadsLog)
                 VULogError(VULogTag(), "busy %d", 1);
         });
     for (int i = 0; i < 2000; ++i) {
-        VULogger::setLogHandler([&calls](const VULogMessageProvider &, unsigned, const QString &, const char *,
-                                         const char *, unsigned) { ++calls; });
+        // Each handler owns state that dies with it: a swap must never free a handler that
+        // another thread is still running (the tsan build sees it if it does).
+        auto owned = std::make_shared<QString>(QStringLiteral("handler %1").arg(i));
+        VULogger::setLogHandler([owned, &swappedCalls](const VULogMessageProvider &message, unsigned, const QString &,
+                                                       const char *, const char *, unsigned) {
+            if (!owned->isEmpty() && !message().isEmpty())
+                ++swappedCalls;
+        });
         VULogger::setCurrentLogLevel(i % 2 ? VULogLevelError : VULogLevelNone);
         VULogger::setLogHandler({});
     }
+    // The last handler installed is the one that receives the lines from now on.
+    std::atomic<int> finalCalls{0};
+    VULogger::setLogHandler([&finalCalls](const VULogMessageProvider &, unsigned, const QString &, const char *,
+                                          const char *, unsigned) { ++finalCalls; });
+    EXPECT_TRUE(waitUntil([&] { return finalCalls.load() > 0; }));
     stop = true;
     for (auto &thread : loggers)
         thread.join();
     VULogger::resetToDefaults();
-    SUCCEED() << calls.load() << " messages reached a handler";
+    // Back to the defaults: nothing reaches the replaced handlers any more.
+    const int finalSoFar = finalCalls.load();
+    VULogError(VULogTag(), "after the reset %d", 1);
+    EXPECT_EQ(finalCalls.load(), finalSoFar);
 }
 
 TEST(VUUtility, StringFormatting)
@@ -187,6 +202,14 @@ TEST(VUUtility, FilesStayInsideTheDataFolder)
     QFile victim(home.path() + "/victim.txt");
     ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
     EXPECT_EQ(victim.readAll(), QByteArray("keep me"));
+    // Names of the data folder itself never delete it, with "Logs.sqlite" inside.
+    const auto kept = VUUtility::createFileAtPathComponent(QStringLiteral("Logs.sqlite"), "db", false, true);
+    ASSERT_TRUE(kept);
+    for (const char *itself : {"", ".", "./", "./.", "a/.."}) {
+        SCOPED_TRACE(itself);
+        EXPECT_FALSE(VUUtility::deleteItemForPathComponent(QString::fromLatin1(itself)));
+        EXPECT_TRUE(QFileInfo::exists(*kept));
+    }
     EXPECT_FALSE(VUUtility::createFileAtPathComponent(std::nullopt, "x", false, false));
     EXPECT_FALSE(VUUtility::deleteItemForPathComponent(std::nullopt));
     EXPECT_FALSE(VUUtility::createDirectoryForPathComponent(std::nullopt));

@@ -8,7 +8,9 @@
 #include "shell/VarnekLogger.h"
 #include "window/FRWindow.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QPixmap>
 #include <gtest/gtest.h>
@@ -82,4 +84,35 @@ TEST(FRWindow, AStoredArchiveLocationThatCannotBeMadeFallsBackToTheDefault)
     window.finishLaunching();
     EXPECT_EQ(archiveLocation(), chosen);
     EXPECT_TRUE(QFileInfo(chosen).isDir());
+}
+
+TEST(FRWindow, AnArchiveLocationThatIsNoAbsoluteFolderPathFallsBackToTheDefault)
+{
+    TestHome home;
+    QTemporaryDir startedIn;
+    const QString previousCurrent = QDir::currentPath();
+    QDir::setCurrent(startedIn.path());
+    const QString absolute = home.path() + "/Chosen";
+    const struct {
+        const char *name;
+        QVariant stored;
+    } cases[] = {
+        {"relative", QStringLiteral("Archive")},
+        {"another user's home", QStringLiteral("~nobody/Archive")},
+        {"data instead of text", absolute.toUtf8()},
+        {"a number", 7},
+        {"a list", QVariantList{absolute}},
+    };
+    FRWindow window(nullptr, nullptr);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        UserDefaults::standard().setObject(c.stored, "ARCHIVE_LOCATION");
+        window.finishLaunching();
+        EXPECT_EQ(archiveLocation(), "~/Library/Application Support/Quillon");
+        EXPECT_TRUE(QDir::isAbsolutePath(archiveFolderPath()));
+    }
+    // Nothing was made where Quillon happened to be started, nor at the refused path.
+    EXPECT_TRUE(QDir(startedIn.path()).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(absolute));
+    QDir::setCurrent(previousCurrent);
 }

@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -14,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <memory>
@@ -50,12 +52,30 @@ struct QuillonHome
 
     QString lockPath() const { return home.path() + "/.local/share/Quillon/" + SingleInstance::lockFileName(); }
 
-    std::unique_ptr<QProcess> start(int quitAfterMs) const
+    std::unique_ptr<QProcess> start(int quitAfterMs, const QStringList &arguments = {},
+                                    const QString &display = {}) const
     {
         auto process = std::make_unique<QProcess>();
-        process->setProcessEnvironment(environment(quitAfterMs));
-        process->start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
+        QProcessEnvironment env = environment(quitAfterMs);
+        if (!display.isEmpty()) {
+            env.insert("QT_QPA_PLATFORM", "xcb");
+            env.insert("DISPLAY", display);
+        }
+        process->setProcessEnvironment(env);
+        process->start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), arguments);
         return process;
+    }
+
+    QByteArray logText() const
+    {
+        QByteArray text;
+        QDirIterator logs(home.path() + "/.local/state/Logs/Quillon", {"Quillon *.log"}, QDir::Files);
+        while (logs.hasNext()) {
+            QFile log(logs.next());
+            if (log.open(QIODevice::ReadOnly))
+                text += log.readAll();
+        }
+        return text;
     }
 
     QStringList workFolders() const
@@ -75,6 +95,31 @@ bool lockIsHeld(const QString &path)
     return held;
 }
 
+// Everything the program wrote on its error output so far, kept across calls.
+QByteArray errorOutput(QProcess &process)
+{
+    QByteArray seen = process.property("stderrSeen").toByteArray();
+    // Without an event loop the pipe is only read while waiting on it.
+    if (process.state() == QProcess::Running) {
+        process.setReadChannel(QProcess::StandardError);
+        process.waitForReadyRead(20);
+    }
+    seen += process.readAllStandardError();
+    process.setProperty("stderrSeen", seen);
+    return seen;
+}
+
+// Every run must end by itself, in order, with nothing reported by a sanitizer (the tsan
+// build runs these tests too, and a report in the program would otherwise go unseen).
+void expectCleanExit(QProcess &process)
+{
+    const QByteArray err = errorOutput(process);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.constData();
+    EXPECT_EQ(process.exitCode(), 0) << err.constData();
+    for (const char *report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})
+        EXPECT_FALSE(err.contains(report)) << err.constData();
+}
+
 bool waitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -89,25 +134,109 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
 
 } // namespace
 
+// A private X server for the tests that need alerts on a screen; skipped where none can start.
+class PrivateDisplay
+{
+public:
+    PrivateDisplay()
+    {
+        for (int number = 90 + int(::getpid() % 50); number < 400 && mDisplay.isEmpty(); number += 7) {
+            if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                continue;
+            const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+            mServer.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(number), "-nolisten", "tcp",
+                                                     "-screen", "0", "1024x768x24"});
+            if (!mServer.waitForStarted(5000))
+                return;
+            if (waitFor([&] { return QFileInfo::exists(socket) || mServer.state() != QProcess::Running; }, 20000)
+                && mServer.state() == QProcess::Running)
+                mDisplay = QStringLiteral(":%1").arg(number);
+            else
+                mServer.waitForFinished(5000);
+        }
+    }
+    ~PrivateDisplay()
+    {
+        if (mServer.state() == QProcess::Running) {
+            mServer.terminate();
+            mServer.waitForFinished(10000);
+        }
+    }
+    QString display() const { return mDisplay; }
+
+private:
+    QProcess mServer;
+    QString mDisplay;
+};
+
 TEST(QuillonProcess, StartsOffscreenAndQuitsLeavingNoTemporaryFolder)
 {
     QuillonHome q;
     q.turnOnLog();
-    auto process = q.start(300);
+    // The re-execution marker is logged once the logger exists.
+    auto process = q.start(300, {"-respawn"});
     ASSERT_TRUE(process->waitForStarted(10000));
-    ASSERT_TRUE(process->waitForFinished(60000)) << process->readAllStandardError().constData();
-    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process->exitCode(), 0);
+    ASSERT_TRUE(process->waitForFinished(60000)) << errorOutput(*process).constData();
+    expectCleanExit(*process);
     EXPECT_TRUE(q.workFolders().isEmpty()) << qPrintable(q.workFolders().join(", "));
 
     // The log shows the run made its folder, which is now gone.
-    QDirIterator logs(q.home.path() + "/.local/state/Logs/Quillon", {"Quillon *.log"}, QDir::Files);
-    ASSERT_TRUE(logs.hasNext());
-    QFile log(logs.next());
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
+    const QByteArray text = q.logText();
     EXPECT_TRUE(text.contains("Temporary folder: " + q.tmp.path().toUtf8() + "/org.quillon.Quillon_")) << text.constData();
     EXPECT_TRUE(text.contains("FRWindow: closeup"));
+    EXPECT_EQ(text.count("re-spawn to 32-bit failed"), 1) << text.constData();
+}
+
+TEST(QuillonProcess, QuitSignalsQuitInOrder)
+{
+    // Logging out sends SIGTERM, Ctrl-C SIGINT, closing the terminal that started it SIGHUP.
+    const struct {
+        const char *name;
+        int signal;
+    } cases[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QuillonHome q;
+        q.turnOnLog();
+        auto process = q.start(600000);
+        ASSERT_TRUE(process->waitForStarted(10000));
+        // Sent once the run's temporary folder exists, so there is something to clean up.
+        ASSERT_TRUE(waitFor([&] { return q.logText().contains("Temporary folder: "); }, 60000));
+        ::kill(pid_t(process->processId()), c.signal);
+        ASSERT_TRUE(process->waitForFinished(60000));
+        expectCleanExit(*process);
+        EXPECT_TRUE(q.workFolders().isEmpty()) << qPrintable(q.workFolders().join(", "));
+        EXPECT_TRUE(q.logText().contains("Quit signal received"));
+    }
+}
+
+TEST(QuillonProcess, TheAlreadyRunningAlertEndsOnAQuitSignal)
+{
+    PrivateDisplay screen;
+    if (screen.display().isEmpty())
+        GTEST_SKIP() << "no X server could be started";
+    QuillonHome q;
+    auto first = q.start(600000);
+    ASSERT_TRUE(first->waitForStarted(10000));
+    ASSERT_TRUE(waitFor([&] { return lockIsHeld(q.lockPath()); }, 60000));
+
+    // The second copy shows its alert on the screen and waits for OK, which nobody clicks.
+    auto second = q.start(600000, {}, screen.display());
+    ASSERT_TRUE(second->waitForStarted(10000));
+    ASSERT_TRUE(waitFor([&] { return errorOutput(*second).contains(kAlreadyRunning); }, 60000))
+        << "display " << qPrintable(screen.display()) << ", state " << int(second->state()) << ", exit "
+        << second->exitCode() << ": " << errorOutput(*second).constData();
+    second->terminate();
+    EXPECT_TRUE(second->waitForFinished(30000));
+    if (second->state() != QProcess::NotRunning) {
+        second->kill();
+        second->waitForFinished(10000);
+    }
+    expectCleanExit(*second);
+
+    first->terminate();
+    ASSERT_TRUE(first->waitForFinished(60000));
+    expectCleanExit(*first);
 }
 
 TEST(QuillonProcess, ASecondCopyExitsWithItsMessageWhileTheFirstRuns)
@@ -119,14 +248,14 @@ TEST(QuillonProcess, ASecondCopyExitsWithItsMessageWhileTheFirstRuns)
 
     auto second = q.start(60000);
     ASSERT_TRUE(second->waitForFinished(30000));
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_TRUE(second->readAllStandardError().contains(kAlreadyRunning));
+    expectCleanExit(*second);
+    EXPECT_TRUE(errorOutput(*second).contains(kAlreadyRunning));
     EXPECT_EQ(first->state(), QProcess::Running);
 
     // Logging out sends SIGTERM: the first copy still quits in order.
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(30000));
-    EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
+    expectCleanExit(*first);
     EXPECT_TRUE(q.workFolders().isEmpty());
 }
 
@@ -149,11 +278,10 @@ TEST(QuillonProcess, OfTwoStartedTogetherExactlyOneSurvives)
     EXPECT_EQ(survivor->state(), QProcess::Running);
     survivor->terminate();
     ASSERT_TRUE(survivor->waitForFinished(30000));
-    EXPECT_EQ(survivor->exitStatus(), QProcess::NormalExit); // it quit in order, not killed
-    EXPECT_EQ(refused->exitCode(), 0);
-    EXPECT_EQ(survivor->exitCode(), 0);
-    EXPECT_TRUE(refused->readAllStandardError().contains(kAlreadyRunning));
-    EXPECT_FALSE(survivor->readAllStandardError().contains(kAlreadyRunning));
+    expectCleanExit(*survivor); // it quit in order, not killed
+    expectCleanExit(*refused);
+    EXPECT_TRUE(errorOutput(*refused).contains(kAlreadyRunning));
+    EXPECT_FALSE(errorOutput(*survivor).contains(kAlreadyRunning));
     EXPECT_TRUE(q.workFolders().isEmpty());
 }
 
@@ -166,8 +294,8 @@ TEST(QuillonProcess, CopiesWithTheirOwnDataFoldersRunSideBySide)
     auto b = second.start(300);
     ASSERT_TRUE(b->waitForFinished(60000));
     ASSERT_TRUE(a->waitForFinished(60000));
-    EXPECT_FALSE(a->readAllStandardError().contains(kAlreadyRunning));
-    EXPECT_FALSE(b->readAllStandardError().contains(kAlreadyRunning));
-    EXPECT_EQ(a->exitCode(), 0);
-    EXPECT_EQ(b->exitCode(), 0);
+    EXPECT_FALSE(errorOutput(*a).contains(kAlreadyRunning));
+    EXPECT_FALSE(errorOutput(*b).contains(kAlreadyRunning));
+    expectCleanExit(*a);
+    expectCleanExit(*b);
 }

@@ -32,7 +32,7 @@ VUJsonObject VUAbstractLog::serializeToDictionary() const
 
 bool VUAbstractLog::isValid() const
 {
-    return type() && timestamp && device && device->isValid();
+    return type() && timestamp && VUUtility::isWritableDate(*timestamp) && device && device->isValid();
 }
 
 bool VUAbstractLog::isEqual(const VUModel *other) const

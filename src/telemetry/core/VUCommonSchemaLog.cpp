@@ -32,7 +32,7 @@ VUJsonObject VUCommonSchemaLog::serializeToDictionary() const
 
 bool VUCommonSchemaLog::isValid() const
 {
-    return timestamp && ver && name;
+    return timestamp && VUUtility::isWritableDate(*timestamp) && ver && name;
 }
 
 bool VUCommonSchemaLog::isEqual(const VUModel *other) const

@@ -1,5 +1,6 @@
 #include "telemetry/core/VUCustomPropertiesLog.h"
 
+#include "telemetry/core/VULogger.h"
 #include "telemetry/core/VUUtility.h"
 
 VUJsonObject VUCustomPropertiesLog::serializeProperty(const QVariant &value)
@@ -56,7 +57,16 @@ VUJsonObject VUCustomPropertiesLog::serializeToDictionary() const
 
 bool VUCustomPropertiesLog::isValid() const
 {
-    return VUAbstractLog::isValid() && properties && !properties->isEmpty();
+    if (!VUAbstractLog::isValid() || !properties || properties->isEmpty())
+        return false;
+    // Every value must have a JSON form; a date outside ISO 8601's four-digit years has none.
+    for (auto it = properties->cbegin(); it != properties->cend(); ++it) {
+        if (serializeProperty(it.value()).is_null())
+            return false;
+        if (it.value().metaType().id() == QMetaType::QDateTime && !VUUtility::isWritableDate(it.value().toDateTime()))
+            return false;
+    }
+    return true;
 }
 
 bool VUCustomPropertiesLog::isEqual(const VUModel *other) const
@@ -80,10 +90,20 @@ bool VUCustomPropertiesLog::initWithCoder(const VUCoder &coder)
     properties.reset();
     const QVariant value = coder.decodeValue(QStringLiteral("properties"));
     if (value.isValid()) {
-        if (value.metaType().id() != QMetaType::QVariantMap)
+        if (value.metaType().id() != QMetaType::QVariantMap) {
             coder.fail();
-        else
+        } else {
             properties = value.toMap();
+            // A value of a class no property has cannot be sent: the log is damaged, not
+            // something to send without it.
+            for (auto it = properties->cbegin(); it != properties->cend(); ++it) {
+                if (serializeProperty(it.value()).is_null()) {
+                    VULogError(VULogTag(), "Custom property '%s' holds a value of unknown class %s; the log is damaged.",
+                               qUtf8Printable(it.key()), it.value().typeName() ? it.value().typeName() : "(none)");
+                    coder.fail();
+                }
+            }
+        }
     }
     return !coder.failed();
 }

@@ -3,12 +3,17 @@
 #include "telemetry/core/VULogger.h"
 #include "telemetry/core/VUUtility.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QUrl>
 
 #include <sqlite3.h>
 
 #include <mutex>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -57,11 +62,73 @@ struct Closer
     void operator()(sqlite3 *db) const { sqlite3_close(db); }
 };
 
+// Whether the open file is damaged beyond use: not a database at all, or failing SQLite's
+// quick check (a truncated file, say). A file that is merely busy or unreadable is not.
+bool isDamaged(sqlite3 *db)
+{
+    int code = SQLITE_OK;
+    const auto rows = VUDBStorage::executeSelectionQuery(QStringLiteral("PRAGMA quick_check(1)"), db, {}, &code);
+    if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
+        return true;
+    return code == SQLITE_OK && (rows.isEmpty() || rows.first().value(0).toString() != QLatin1String("ok"));
+}
+
+// Renames a damaged file (and its rollback journal, which must not be replayed into the new
+// file) to "<name>.damaged-<time>"; the new name, or an empty string when it could not move.
+QString moveAside(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(aside) && n < 1000; ++n)
+        aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    if (!QFile::rename(path, aside))
+        return {};
+    const QString journal = path + QStringLiteral("-journal");
+    if (QFileInfo::exists(journal))
+        QFile::rename(journal, aside + QStringLiteral("-journal"));
+    return aside;
+}
+
 } // namespace
 
 VUDBStorage::VUDBStorage(const VUDatabaseSchema &schema, unsigned version, const QString &filename)
     : mSchema(schema), mVersion(version), mFilename(filename)
 {
+}
+
+VUDBStorage::~VUDBStorage()
+{
+    std::lock_guard guard(mConnectionLock);
+    closeConnection();
+}
+
+void VUDBStorage::closeConnection()
+{
+    if (mDb)
+        sqlite3_close(mDb);
+    mDb = nullptr;
+    mAppliedMaxPageCount = -1;
+}
+
+sqlite3 *VUDBStorage::connection(int *result)
+{
+    const QByteArray path = QFile::encodeName(mDbFileURL);
+    struct stat now {};
+    const bool present = !path.isEmpty() && ::stat(path.constData(), &now) == 0;
+    if (mDb && (!present || quint64(now.st_dev) != mDbDevice || quint64(now.st_ino) != mDbInode))
+        closeConnection(); // removed or replaced since the last operation
+    if (!mDb) {
+        mDb = openDatabaseAtFileURL(mDbFileURL, result);
+        if (!mDb)
+            return nullptr;
+        struct stat opened {};
+        const bool known = ::stat(path.constData(), &opened) == 0;
+        mDbDevice = known ? quint64(opened.st_dev) : 0;
+        mDbInode = known ? quint64(opened.st_ino) : 0;
+    }
+    if (result)
+        *result = SQLITE_OK;
+    return mDb;
 }
 
 void VUDBStorage::initializeDatabase()
@@ -75,6 +142,20 @@ void VUDBStorage::initializeDatabase()
     std::unique_ptr<sqlite3, Closer> db(openDatabaseAtFileURL(mDbFileURL, &result));
     if (!db)
         return;
+    if (isDamaged(db.get())) {
+        // Left in place it would refuse every log of this launch; it is kept for a look.
+        db.reset();
+        const QString aside = moveAside(mDbFileURL);
+        if (aside.isEmpty()) {
+            VULogError(VULogTag(), "\"%s\" is damaged and could not be moved aside.", qUtf8Printable(mFilename));
+        } else {
+            VULogError(VULogTag(), "\"%s\" is damaged; kept as \"%s\", and a new database is started.",
+                       qUtf8Printable(mFilename), qUtf8Printable(QFileInfo(aside).fileName()));
+        }
+        db.reset(openDatabaseAtFileURL(mDbFileURL, &result));
+        if (!db)
+            return;
+    }
     bool ok = false;
     const qint64 pageSize = getPageSizeInOpenedDatabase(db.get(), &ok);
     mPageSize = ok ? pageSize : 0;
@@ -132,24 +213,37 @@ sqlite3 *VUDBStorage::openDatabaseAtFileURL(const QString &path, int *result)
 
 int VUDBStorage::executeQueryUsingBlock(const std::function<int(sqlite3 *)> &block)
 {
+    std::lock_guard guard(mConnectionLock);
     int result = SQLITE_OK;
-    std::unique_ptr<sqlite3, Closer> db(openDatabaseAtFileURL(mDbFileURL, &result));
+    sqlite3 *db = connection(&result);
     if (!db)
         return result;
     qint64 pageSize = mPageSize.load();
     if (pageSize <= 0) {
         // The file could not be read at construction: learn the page size now.
         bool ok = false;
-        pageSize = getPageSizeInOpenedDatabase(db.get(), &ok);
+        pageSize = getPageSizeInOpenedDatabase(db, &ok);
         if (!ok || pageSize <= 0) {
             VULogError(VULogTag(), "Failed to open database with specified maximum size constraint.");
             return SQLITE_ERROR;
         }
         mPageSize = pageSize;
     }
-    if (setMaxPageCount(mMaxSizeInBytes.load() / pageSize, db.get()) != SQLITE_OK)
-        VULogError(VULogTag(), "Failed to open database with specified maximum size constraint.");
-    return block(db.get());
+    // The limit belongs to the connection: applied when it opens and when the size changes.
+    const qint64 maxPageCount = mMaxSizeInBytes.load() / pageSize;
+    if (maxPageCount != mAppliedMaxPageCount) {
+        if (setMaxPageCount(maxPageCount, db) == SQLITE_OK)
+            mAppliedMaxPageCount = maxPageCount;
+        else
+            VULogError(VULogTag(), "Failed to open database with specified maximum size constraint.");
+    }
+    const int code = block(db);
+    // The connection stays; a transaction must not, or it would lock the file for others.
+    if (!sqlite3_get_autocommit(db)) {
+        VULogError(VULogTag(), "An operation left a transaction open; rolling it back.");
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    return code;
 }
 
 int VUDBStorage::executeNonSelectionQuery(const QString &query, const QVariantList &bindings)

@@ -5,9 +5,12 @@
 // older, and never lowering a newer one), keeps the file in full auto-vacuum mode and
 // enforces a size limit through PRAGMA max_page_count.
 //
-// No connection stays open: every operation opens the file, applies the size limit, runs
-// its statements and closes it again, so the file may be examined or removed between
-// operations. Values go into statements as bound parameters, never as text.
+// Operations share one connection, opened at the first and kept between them (opening the
+// file for every log cost more than storing it). Before each operation the file is looked at
+// again: when it was removed or replaced meanwhile, a new connection opens the file now at
+// that path, so the file may still be examined, removed or replaced between operations. No
+// transaction or lock outlives an operation. Values go into statements as bound parameters,
+// never as text.
 //
 // Calling thread: the channel group's serial queue (construction on the thread that makes
 // the channel group). Subclasses may add their own lock; the base keeps its few fields
@@ -21,6 +24,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 struct sqlite3;
 
@@ -40,7 +44,7 @@ public:
     static constexpr qint64 kDefaultMaxSizeInBytes = 10 * 1024 * 1024;
 
     VUDBStorage(const VUDatabaseSchema &schema, unsigned version, const QString &filename);
-    virtual ~VUDBStorage() = default;
+    virtual ~VUDBStorage();
     VUDBStorage(const VUDBStorage &) = delete;
     VUDBStorage &operator=(const VUDBStorage &) = delete;
 
@@ -86,10 +90,21 @@ protected:
     void initializeDatabase();
 
 private:
+    // The shared connection for the file now at mDbFileURL; null with *result set when it
+    // cannot be opened. mConnectionLock held.
+    sqlite3 *connection(int *result);
+    void closeConnection();
+
     VUDatabaseSchema mSchema;
     unsigned mVersion;
     QString mFilename;
     QString mDbFileURL;
     std::atomic<qint64> mMaxSizeInBytes{kDefaultMaxSizeInBytes};
     std::atomic<qint64> mPageSize{0};
+    // Guards the shared connection and what was applied to it; held through each operation.
+    std::recursive_mutex mConnectionLock;
+    sqlite3 *mDb = nullptr;
+    quint64 mDbDevice = 0;
+    quint64 mDbInode = 0;
+    qint64 mAppliedMaxPageCount = -1;
 };

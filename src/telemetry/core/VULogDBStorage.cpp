@@ -86,7 +86,13 @@ bool VULogDBStorage::saveLog(const std::shared_ptr<VUAbstractLog> &log, const QS
     if (!log)
         return false;
     std::lock_guard guard(mLock);
-    const QString base64 = QString::fromLatin1(VUKeyedCoding::archive(*log).toBase64());
+    const QByteArray archived = VUKeyedCoding::archive(*log);
+    if (archived.isEmpty()) {
+        // Stored as empty text it would be deleted as damaged at the next load.
+        VULogError(VULogTag(), "The log could not be archived; it is not stored.");
+        return false;
+    }
+    const QString base64 = QString::fromLatin1(archived.toBase64());
     const qint64 priority = qint64(flags & 0xFF);
 
     QVariant targetToken;

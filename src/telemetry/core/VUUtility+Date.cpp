@@ -20,6 +20,14 @@ QString VUUtility::dateToISO8601(const QDateTime &date)
                              t.hour(), t.minute(), t.second(), t.msec());
 }
 
+bool VUUtility::isWritableDate(const QDateTime &date)
+{
+    if (!date.isValid())
+        return false;
+    const int year = date.toUTC().date().year();
+    return year >= 1 && year <= 9999;
+}
+
 std::optional<QDateTime> VUUtility::dateFromISO8601(const QString &text)
 {
     static const QRegularExpression pattern(

@@ -119,7 +119,14 @@ bool VUUtility::deleteItemForPathComponent(const std::optional<QString> &pathCom
 {
     std::lock_guard guard(fileLock());
     const auto path = resolved(pathComponent);
-    return path && deleteFileAtURL(path);
+    if (!path)
+        return false;
+    // "", "." and the like name the data folder itself, "Logs.sqlite" and all.
+    if (QDir::cleanPath(*path) == QDir::cleanPath(vovUdezirDirectoryURL())) {
+        VULogError(VULogTag(), "Refusing to delete the data folder itself: \"%s\"", qUtf8Printable(*pathComponent));
+        return false;
+    }
+    return deleteFileAtURL(path);
 }
 
 std::optional<QString> VUUtility::createDirectoryForPathComponent(const std::optional<QString> &pathComponent)

@@ -61,6 +61,8 @@ public:
     static double nowInMilliseconds();
     static QString dateToISO8601(const QDateTime &date);
     static std::optional<QDateTime> dateFromISO8601(const QString &text);
+    // Whether dateToISO8601 can write the date: valid, with a four-digit UTC year (1-9999).
+    static bool isWritableDate(const QDateTime &date);
 
     // Environment.
     static int currentAppEnvironment();

@@ -1,0 +1,80 @@
+#include "TestHome.h"
+#include "platform/Paths.h"
+#include "shell/OwnTemporaries.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+QString makeFile(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("half written");
+    return path;
+}
+
+} // namespace
+
+TEST(OwnTemporaries, WhatAKilledRunLeftIsRemovedAtTheNextStart)
+{
+    TestHome home;
+    const QString downloads = home.path() + "/Downloads";
+    const QString download = makeFile(downloads + "/.quillon-download-a1B2c3");
+    const QString plaintext = makeFile(home.path() + "/Restored/Notes.db.qnpartXyZ123");
+    const QString mine = makeFile(downloads + "/photo.jpg");
+    // The journal as a run killed in the middle of both leaves it.
+    OwnTemporaries::begin(download);
+    OwnTemporaries::begin(plaintext);
+    QByteArray left;
+    {
+        QFile journal(OwnTemporaries::journalPath());
+        ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+        left = journal.readAll();
+    }
+    OwnTemporaries::end(download);
+    OwnTemporaries::end(plaintext);
+    {
+        QFile journal(OwnTemporaries::journalPath());
+        ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+        // Lines naming a file that is not ours, or nothing readable, are never acted on.
+        journal.write(left + QFile::encodeName(mine).toBase64() + "\n" + QByteArray("not base64 at all\n"));
+    }
+    const QString keychain = Paths::applicationSupport() + "/keychain";
+    const QString staleSecrets = makeFile(keychain + "/items.json.tmp-999999999");
+    const QString liveSecrets = makeFile(keychain + "/items.json.tmp-" + QString::number(::getpid()));
+
+    EXPECT_EQ(OwnTemporaries::removeStale(), 3);
+    EXPECT_FALSE(QFileInfo::exists(download));
+    EXPECT_FALSE(QFileInfo::exists(plaintext));
+    EXPECT_FALSE(QFileInfo::exists(staleSecrets));
+    EXPECT_TRUE(QFileInfo::exists(liveSecrets)) << "its writer is alive";
+    EXPECT_TRUE(QFileInfo::exists(mine));
+    EXPECT_EQ(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
+}
+
+TEST(OwnTemporaries, TheJournalEmptiesWhenNothingIsInProgress)
+{
+    TestHome home;
+    OwnTemporaries::begin(home.path() + "/.quillon-download-1");
+    OwnTemporaries::begin(home.path() + "/.quillon-download-2");
+    EXPECT_GT(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
+    OwnTemporaries::end(home.path() + "/.quillon-download-1");
+    EXPECT_GT(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
+    OwnTemporaries::end(home.path() + "/.quillon-download-2");
+    EXPECT_EQ(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
+}
+
+TEST(OwnTemporaries, OnlyOurNamesCount)
+{
+    for (const char *name : {".quillon-download-AbC123", "Notes.db.qnpartXYZ", "x.qnpart123456"})
+        EXPECT_TRUE(OwnTemporaries::isOurTemporaryName(name)) << name;
+    for (const char *name : {"quillon-download-x", "photo.jpg", "items.json", ".quillon-downloads"})
+        EXPECT_FALSE(OwnTemporaries::isOurTemporaryName(name)) << name;
+}
