@@ -11,7 +11,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld-14 llvm-14
-  xvfb xauth
+  xvfb xauth sqlite3
 )
 
 missing=()

@@ -40,6 +40,7 @@ void AppController::startPollingBackupFolder()
         return;
     mEventStream = new BackupFolderWatch(mMainContext.get());
     mEventStream->start(Paths::backupFolder());
+    VarnekLog("Watching the backup folder %s", qUtf8Printable(Paths::backupFolder()));
 }
 
 void AppController::stopPollingBackupFolder()

@@ -78,8 +78,9 @@ TEST_F(BackupManifestTest, ReadsEveryManifestForm)
         const BackupGen::Backup generated = BackupGen::write(folder, recipe);
         DeviceBackupPtr backup = DeviceBackup::initWithPath(folder);
         ASSERT_TRUE(backup);
-        if (c.encrypted)
+        if (c.encrypted) {
             ASSERT_EQ(backup->unlockWithPassword(recipe.keybag.password, false), Keybag::kUnlocked);
+        }
 
         const std::optional<Manifest> manifest = backup->getAManifest();
         ASSERT_TRUE(manifest);
@@ -187,8 +188,9 @@ TEST_F(BackupManifestTest, DamagedOlderManifests)
         SCOPED_TRACE(c.name);
         const std::optional<Manifest> manifest = BackupManifest::parseMbdb(c.mbdb, {}, true, c.fatal);
         ASSERT_EQ(manifest.has_value(), c.entries >= 0);
-        if (manifest)
+        if (manifest) {
             EXPECT_EQ(manifest->files.size(), c.entries);
+        }
     }
 
     // Field values: a key of 4 bytes or less gives no per-file key; 0xFFFF is an empty string
@@ -356,10 +358,11 @@ TEST_F(BackupManifestTest, UnpaddedSQLiteDatabasesAreKeptWhole)
         const QString out = scratch.filePath("out");
         QFile::remove(out);
         EXPECT_EQ(keybag->decryptFile(source, out, wrapped, 3), c.plain.has_value());
-        if (c.plain)
+        if (c.plain) {
             EXPECT_EQ(BackupGen::readFile(out), *c.plain);
-        else
+        } else {
             EXPECT_FALSE(QFileInfo::exists(out));
+        }
     }
 }
 

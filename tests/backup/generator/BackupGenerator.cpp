@@ -364,6 +364,18 @@ QByteArray mbdxRecord(const QString &fileID, quint32 offset, quint16 mode)
     return record;
 }
 
+QByteArray mdinfoFile(const QString &domain, const QString &relativePath)
+{
+    const QByteArray metadata = PropertyList::toData(
+        QVariantMap{{"Domain", domain}, {"Path", relativePath}, {"Version", "3.0"}, {"Greylist", false}},
+        PropertyList::Format::Binary);
+    // Real files carry their other properties first; a leading key of the same size keeps
+    // the path past the first bytes, as readers expect.
+    return PropertyList::toData(QVariantMap{{"AAAHeader", QByteArray(120, '\0')}, {"Metadata", metadata},
+                                            {"Version", "3.0"}},
+                                PropertyList::Format::Binary);
+}
+
 WalDatabase walDatabase(const char *sql)
 {
     QTemporaryDir scratch;

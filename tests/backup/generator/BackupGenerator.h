@@ -114,6 +114,11 @@ QByteArray mbdxHeader(quint32 count);
 // header, and the mode.
 QByteArray mbdxRecord(const QString &fileID, quint32 offset, quint16 mode);
 
+// An older backup's ".mdinfo" file for a device file: a binary property list whose
+// "Metadata" holds the file's own property list ("Path", "Domain", ...), padded so that the
+// path lies where readers search for it.
+QByteArray mdinfoFile(const QString &domain, const QString &relativePath);
+
 // A database in WAL mode whose rows (made by `sql`) still sit in its "-wal" file: the main
 // file and the WAL as a reader of the backup finds them.
 struct WalDatabase
