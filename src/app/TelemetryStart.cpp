@@ -1,0 +1,29 @@
+#include "TelemetryStart.h"
+
+#include "platform/UserDefaults.h"
+#include "shell/VarnekLogger.h"
+#include "telemetry/core/VUVovUdezir.h"
+#include "window/TelemetryProviders.h"
+
+namespace {
+
+const QString kAppSecret = QStringLiteral("3c9d0b27-6e41-4f8a-b5d2-71e8a0c4f953");
+const QString kLogUrlKey = QStringLiteral("VULogUrl");
+
+// Every service Quillon runs, one entry each; the component starts them by priority.
+VUVovUdezir::Services quillonServices()
+{
+    return {};
+}
+
+} // namespace
+
+void startTelemetry()
+{
+    installTelemetryProviders();
+    const QString logUrl = UserDefaults::standard().stringForKey(kLogUrlKey).trimmed();
+    if (!logUrl.isEmpty())
+        VUVovUdezir::setLogUrl(logUrl);
+    VUVovUdezir::start(kAppSecret, quillonServices());
+    VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
+}
