@@ -43,7 +43,7 @@ private:
     QByteArray mPrevious;
 };
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs = 120000)
+bool waitFor(const std::function<bool()> &done, int timeoutMs = 900000)
 {
     QElapsedTimer timer;
     timer.start();
@@ -82,8 +82,12 @@ void BM_ChannelUnitSendsToLoopback(benchmark::State &state)
         for (const auto &log : logs)
             unit->enqueueItem(log, 1);
         if (!waitFor([&] { return loggedCount(server) >= kLogCount / kBatchSize
-                                  && group->storage()->countLogsWithGroupId("Bench") == 0; }))
-            state.SkipWithError("not every log was sent");
+                                  && group->storage()->countLogsWithGroupId("Bench") == 0; })) {
+            state.SkipWithError(qPrintable(QStringLiteral("not every log was sent: %1 requests, %2 stored")
+                                               .arg(server.requestCount())
+                                               .arg(group->storage()->countLogsWithGroupId("Bench"))));
+            break;
+        }
 
         state.PauseTiming();
         group.reset();

@@ -5,6 +5,8 @@
 #include "telemetry/core/VUVovUdezir.h"
 #include "window/TelemetryProviders.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 const QString kAppSecret = QStringLiteral("3c9d0b27-6e41-4f8a-b5d2-71e8a0c4f953");
@@ -25,5 +27,9 @@ void startTelemetry()
     if (!logUrl.isEmpty())
         VUVovUdezir::setLogUrl(logUrl);
     VUVovUdezir::start(kAppSecret, quillonServices());
+    // Its threads end before the program's static objects do.
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
+        VUVovUdezir::resetSharedInstance();
+    });
     VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
 }

@@ -285,7 +285,7 @@ HttpSession::HttpSession(int maxConnectionsPerHost) : d(std::make_shared<State>(
         return;
     curl_multi_setopt(d->multi, CURLMOPT_MAX_HOST_CONNECTIONS, long(qMax(1, maxConnectionsPerHost)));
     try {
-        std::thread([state = d] { state->run(); }).detach();
+        mWorker = std::thread([state = d] { state->run(); });
         d->workerRunning = true;
     } catch (const std::system_error &error) {
         qWarning("HTTP session: the worker thread could not start: %s", error.what());
@@ -296,12 +296,19 @@ HttpSession::HttpSession(int maxConnectionsPerHost) : d(std::make_shared<State>(
 
 HttpSession::~HttpSession()
 {
-    // The worker owns its state and cleans up by itself; waiting for it here could wait for
-    // a completion that needs a lock the caller holds.
-    std::lock_guard guard(d->lock);
-    d->stopping = true;
-    d->incoming.clear();
-    d->wake();
+    {
+        std::lock_guard guard(d->lock);
+        d->stopping = true;
+        d->incoming.clear();
+        d->wake();
+    }
+    if (!mWorker.joinable())
+        return;
+    // The worker shares its state, so from inside a completion it may finish on its own.
+    if (mWorker.get_id() == std::this_thread::get_id())
+        mWorker.detach();
+    else
+        mWorker.join();
 }
 
 HttpSession::TaskId HttpSession::start(HttpRequest request, Completion completion)

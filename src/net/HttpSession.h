@@ -9,9 +9,11 @@
 // invalidateAndCancel(). A session whose worker thread cannot start completes every request
 // at once on the caller's thread with HttpError::Other.
 //
-// All calls are thread-safe and never wait for the worker: they may be made from inside a
-// completion, and while the caller holds locks a completion takes. Destroying the session
-// cancels what is left; completions still running finish, later ones are dropped.
+// All calls but the destructor are thread-safe and never wait for the worker: they may be
+// made from inside a completion, and while the caller holds locks a completion takes.
+// Destroying the session cancels what is left and waits for the worker to end (a running
+// completion finishes first), so never destroy it while holding a lock a completion takes;
+// destroyed from inside its own completion, it lets the worker end by itself.
 // perform() is a blocking one-off request on the caller's thread.
 
 #include "net/HttpRequest.h"
@@ -19,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class HttpSession
 {
@@ -42,4 +45,5 @@ public:
 private:
     struct State;
     std::shared_ptr<State> d;
+    std::thread mWorker;
 };

@@ -21,6 +21,11 @@ VUChannelGroupDefault::VUChannelGroupDefault(std::shared_ptr<VUIngestionProtocol
 {
 }
 
+VUChannelGroupDefault::~VUChannelGroupDefault()
+{
+    mLogsDispatchQueue->stop();
+}
+
 template <typename Fn> void VUChannelGroupDefault::enumerateDelegates(Fn fn) const
 {
     std::vector<std::weak_ptr<VUChannelDelegate>> snapshot;

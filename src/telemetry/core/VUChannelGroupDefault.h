@@ -30,6 +30,8 @@ public:
     // The group with a log-endpoint ingestion for the URL and install id.
     static std::shared_ptr<VUChannelGroupDefault> create(const QString &installId, const QString &logUrl);
     static std::shared_ptr<VUChannelGroupDefault> create(std::shared_ptr<VUIngestionProtocol> ingestion);
+    // Ends the queue (waiting for running work), so no unit works on after the group.
+    ~VUChannelGroupDefault() override;
 
     std::shared_ptr<VUChannelUnitProtocol> addChannelUnitWithConfiguration(
         const VUChannelUnitConfiguration &configuration, const std::shared_ptr<VUIngestionProtocol> &ingestion = {}) override;

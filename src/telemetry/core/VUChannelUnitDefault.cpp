@@ -225,13 +225,17 @@ void VUChannelUnitDefault::sendBatch(const QList<std::shared_ptr<VUAbstractLog>>
             delegate.channelWillSendLog(this, log);
     });
     std::weak_ptr<VUChannelUnitDefault> weakSelf = weak_from_this();
-    const auto queue = mLogsDispatchQueue;
-    mIngestion->sendAsync(container, [weakSelf, queue, logs](const QString &callId, qint64 statusCode, const QByteArray &,
-                                                             const std::optional<VUError> &error) {
-        queue->async([weakSelf, callId, logs, statusCode, error] {
-            if (const auto self = weakSelf.lock())
-                self->batchAnswered(callId, logs, statusCode, error);
-        });
+    // Weak: the answer arrives with the ingestion's lock held, where the queue must never
+    // be torn down.
+    std::weak_ptr<VUDispatchQueue> weakQueue = mLogsDispatchQueue;
+    mIngestion->sendAsync(container, [weakSelf, weakQueue, logs](const QString &callId, qint64 statusCode,
+                                                                 const QByteArray &, const std::optional<VUError> &error) {
+        if (const auto queue = weakQueue.lock()) {
+            queue->async([weakSelf, callId, logs, statusCode, error] {
+                if (const auto self = weakSelf.lock())
+                    self->batchAnswered(callId, logs, statusCode, error);
+            });
+        }
     });
 }
 

@@ -59,10 +59,9 @@ VUDispatchQueue::VUDispatchQueue(const QString &label) : d(std::make_shared<Stat
 {
     d->label = label;
     try {
-        std::thread thread([state = d] { state->run(); });
-        d->threadId = thread.get_id();
+        mThread = std::thread([state = d] { state->run(); });
+        d->threadId = mThread.get_id();
         d->threadRunning = true;
-        thread.detach();
     } catch (const std::system_error &error) {
         VULogError(VULogTag(), "Queue %s could not start its thread (%s); work runs on the caller's thread.",
                    qUtf8Printable(label), error.what());
@@ -71,6 +70,11 @@ VUDispatchQueue::VUDispatchQueue(const QString &label) : d(std::make_shared<Stat
 
 VUDispatchQueue::~VUDispatchQueue()
 {
+    stop();
+}
+
+void VUDispatchQueue::stop()
+{
     {
         std::lock_guard guard(d->lock);
         d->stopping = true;
@@ -78,7 +82,12 @@ VUDispatchQueue::~VUDispatchQueue()
         d->timers.clear();
     }
     d->changed.notify_all();
-    // Running work finishes on its own; the thread keeps the state alive until then.
+    if (!mThread.joinable())
+        return;
+    if (mThread.get_id() == std::this_thread::get_id())
+        mThread.detach(); // the thread shares the state and ends after this work
+    else
+        mThread.join();
 }
 
 QString VUDispatchQueue::label() const

@@ -6,14 +6,15 @@
 //
 // Thread-safe. sync() from the queue's own thread runs the work at once. When the thread
 // cannot start, work runs on the caller's thread (still one at a time) and delayed work
-// is dropped with an error. Destroying the queue drops work that has not started; work
-// already running finishes on the queue's thread, which then ends (work must therefore
-// hold what it uses, typically through weak pointers).
+// is dropped with an error. Destroying the queue drops work that has not started and waits
+// for running work to finish (from the queue's own work, the thread ends by itself), so it
+// must not be destroyed while holding a lock its work takes.
 
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 class VUDispatchQueue
 {
@@ -31,6 +32,9 @@ public:
     void cancel(Token token);
     void sync(const std::function<void()> &work);
     bool isCurrent() const;
+    // Drops work that has not started and ends the thread as the destructor does; later work
+    // is dropped. Its owner calls it so that no work outlives what the work uses.
+    void stop();
 
     // The process-wide queue on which retry timers fire.
     static std::shared_ptr<VUDispatchQueue> global();
@@ -38,4 +42,5 @@ public:
 private:
     struct State;
     std::shared_ptr<State> d;
+    std::thread mThread;
 };

@@ -219,7 +219,7 @@ void VUHttpIngestion::setEnabled(bool isEnabled, bool deleteDataOnDisabled)
     if (deleteDataOnDisabled) {
         if (mSession) {
             mSession->invalidateAndCancel();
-            mSession.reset();
+            mRetiredSessions.push_back(std::move(mSession));
         }
         for (const auto &call : std::as_const(mPendingCalls))
             call->resetTimer();

@@ -96,6 +96,9 @@ private:
     HttpHeaders mHttpHeaders;
     QMap<QString, std::shared_ptr<VUIngestionCall>> mPendingCalls;
     std::unique_ptr<HttpSession> mSession;
+    // Cancelled sessions wait here for the ingestion's end: ending one waits for its worker,
+    // which may be waiting for this ingestion's lock.
+    std::vector<std::unique_ptr<HttpSession>> mRetiredSessions;
     qint64 mMaxNumberOfConnections;
     QList<qint64> mCallsRetryIntervals;
     std::vector<std::weak_ptr<VUIngestionDelegate>> mDelegates;
