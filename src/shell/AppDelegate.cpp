@@ -6,6 +6,21 @@
 
 std::atomic<bool> gHasNotesFramework{false};
 
+namespace {
+
+std::function<void()> &telemetryStartHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+} // namespace
+
+void AppDelegate::setTelemetryStartHook(std::function<void()> hook)
+{
+    telemetryStartHook() = std::move(hook);
+}
+
 void AppDelegate::applicationWillFinishLaunching()
 {
     PFMoveToApplicationsFolderIfNecessary();
@@ -16,8 +31,10 @@ void AppDelegate::applicationDidFinishLaunching()
     // Newer devices' note bodies need the host's notes framework, which Linux lacks.
     gHasNotesFramework.store(false);
     weIn = false;
-    // The telemetry component (analytics, then crashes) starts here once it is part of the
-    // program. The single-instance check ran before the window touched any stored data.
+    // The telemetry component starts here, with its services. The single-instance check
+    // ran before the window touched any stored data, so only one copy sends.
+    if (const auto &hook = telemetryStartHook())
+        hook();
 }
 
 AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate()

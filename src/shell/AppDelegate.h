@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 
 class FRWindowHub;
 
@@ -37,6 +38,10 @@ public:
     ArchiveWindowHook *smsBackupWindow = nullptr;
     ArchiveWindowHook *callBackupWindow = nullptr;
     ArchiveWindowHook *voicemailBackupWindow = nullptr;
+
+    // What starts the telemetry component at launch. Core does not link the component, so
+    // the program installs this before the event loop runs; nothing runs when none is set.
+    static void setTelemetryStartHook(std::function<void()> hook);
 
     void applicationWillFinishLaunching();
     void applicationDidFinishLaunching();

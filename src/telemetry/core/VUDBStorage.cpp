@@ -178,7 +178,11 @@ void VUDBStorage::initializeDatabase()
     } else if (storedVersion < mVersion) {
         VULogInfo(VULogTag(), "Migrate \"%s\" database from %lu to %lu version.", qUtf8Printable(mFilename),
                   static_cast<unsigned long>(storedVersion), static_cast<unsigned long>(mVersion));
-        migrateDatabase(db.get(), storedVersion);
+        if (!migrateDatabase(db.get(), storedVersion)) {
+            VULogError(VULogTag(), "Migration of \"%s\" failed; it is tried again at the next start.",
+                       qUtf8Printable(mFilename));
+            tablesReady = false;
+        }
     }
     enableAutoVacuumInOpenedDatabase(db.get());
     // A newer version written by a later release is kept, so that release still knows

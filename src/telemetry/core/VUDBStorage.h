@@ -84,8 +84,9 @@ public:
 protected:
     // Called once when this construction created every table.
     virtual void customizeDatabase(sqlite3 *db) {}
-    // Called when the tables existed and the stored version is older than the code's.
-    virtual void migrateDatabase(sqlite3 *db, unsigned fromVersion) {}
+    // Called when the tables existed and the stored version is older than the code's. A
+    // false answer keeps the stored version, so the failed step runs again next time.
+    virtual bool migrateDatabase(sqlite3 *db, unsigned fromVersion) { return true; }
     // Runs construction; subclasses call it from their constructor so their hooks apply.
     void initializeDatabase();
 

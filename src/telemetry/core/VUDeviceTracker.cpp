@@ -1,6 +1,6 @@
 #include "telemetry/core/VUDeviceTracker.h"
 
-#include "platform/UserDefaults.h"
+#include "telemetry/core/VUUserDefaults.h"
 #include "telemetry/core/VULogger.h"
 #include "telemetry/core/VUUtility.h"
 
@@ -95,7 +95,7 @@ void VUDeviceTracker::setScreenSizeProvider(std::function<QSize()> provider)
 
 VUDeviceTracker::VUDeviceTracker()
 {
-    const QVariant stored = UserDefaults::standard().objectForKey(kPastDevicesKey);
+    const QVariant stored = VUUserDefaults::shared()->objectForKey(kPastDevicesKey);
     if (stored.isValid()) {
         if (auto list = VUKeyedCoding::unarchiveList(stored.toByteArray())) {
             for (const auto &item : *list) {
@@ -198,7 +198,7 @@ std::shared_ptr<VUDevice> VUDeviceTracker::deviceForTimestamp(const std::optiona
 void VUDeviceTracker::clearDevices()
 {
     std::lock_guard guard(mLock);
-    UserDefaults::standard().removeObject(kPastDevicesKey);
+    VUUserDefaults::shared()->removeObjectForKey(kPastDevicesKey);
     mDevice.reset();
     mDeviceHistory.clear();
 }
@@ -212,7 +212,7 @@ QList<std::shared_ptr<VUDeviceHistoryInfo>> VUDeviceTracker::deviceHistory() con
 void VUDeviceTracker::storeHistory()
 {
     QList<std::shared_ptr<VUModel>> entries(mDeviceHistory.cbegin(), mDeviceHistory.cend());
-    UserDefaults::standard().setObject(VUKeyedCoding::archiveList(entries), kPastDevicesKey);
+    VUUserDefaults::shared()->setObject(VUKeyedCoding::archiveList(entries), kPastDevicesKey);
 }
 
 QString VUDeviceTracker::deviceModel()

@@ -1,7 +1,19 @@
 #include "telemetry/core/VUKeychainUtil.h"
 
 #include "platform/Keychain.h"
+#include "telemetry/core/VUEncrypter.h"
 #include "telemetry/core/VUUtility.h"
+
+#include <QSet>
+
+#include <mutex>
+
+namespace {
+
+std::mutex gStoredKeysLock;
+QSet<QString> gStoredKeys;
+
+} // namespace
 
 QString VUKeychainUtil::serviceName()
 {
@@ -10,7 +22,12 @@ QString VUKeychainUtil::serviceName()
 
 bool VUKeychainUtil::storeString(const QString &string, const QString &key)
 {
-    return Keychain::store(serviceName(), key, string.toUtf8()) == Keychain::Status::Success;
+    const bool stored = Keychain::store(serviceName(), key, string.toUtf8()) == Keychain::Status::Success;
+    if (stored) {
+        std::lock_guard guard(gStoredKeysLock);
+        gStoredKeys.insert(key);
+    }
+    return stored;
 }
 
 std::optional<QString> VUKeychainUtil::stringForKey(const QString &key, Keychain::Status *status)
@@ -27,4 +44,21 @@ std::optional<QString> VUKeychainUtil::stringForKey(const QString &key, Keychain
 bool VUKeychainUtil::deleteStringForKey(const QString &key)
 {
     return Keychain::remove(serviceName(), key) == Keychain::Status::Success;
+}
+
+bool VUKeychainUtil::clear()
+{
+    QSet<QString> keys;
+    {
+        std::lock_guard guard(gStoredKeysLock);
+        keys.swap(gStoredKeys);
+        if (keys.remove(VUEncrypter::kVUEncryptionKeyTag))
+            gStoredKeys.insert(VUEncrypter::kVUEncryptionKeyTag);
+    }
+    bool cleared = true;
+    for (const QString &key : std::as_const(keys)) {
+        const Keychain::Status status = Keychain::remove(serviceName(), key);
+        cleared = cleared && (status == Keychain::Status::Success || status == Keychain::Status::NotFound);
+    }
+    return cleared;
 }

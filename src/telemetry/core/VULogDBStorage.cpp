@@ -59,24 +59,34 @@ void VULogDBStorage::customizeDatabase(sqlite3 *db)
     createPriorityIndex(db);
 }
 
-void VULogDBStorage::migrateDatabase(sqlite3 *db, unsigned fromVersion)
+bool VULogDBStorage::migrateDatabase(sqlite3 *db, unsigned fromVersion)
 {
-    const QString addColumn = QStringLiteral("ALTER TABLE \"%1\" ADD COLUMN \"%2\" %3");
-    if (fromVersion < 1)
-        executeNonSelectionQuery(addColumn.arg(kVULogTableName, kTargetTokenColumn, QStringLiteral("TEXT")), db);
-    if (fromVersion < 2)
-        executeNonSelectionQuery(addColumn.arg(kVULogTableName, kTargetKeyColumn, QStringLiteral("TEXT")), db);
-    if (fromVersion < 3) {
-        // Every log of an older store becomes normal priority.
-        executeNonSelectionQuery(addColumn.arg(kVULogTableName, kPriorityColumn, QStringLiteral("INTEGER DEFAULT 1")),
-                                 db);
-        createPriorityIndex(db);
-    }
+    // Each step is skipped when an earlier, interrupted run already made it, so a step that
+    // failed can simply run again at the next start.
+    QStringList columns;
+    for (const VUDatabaseRow &row : executeSelectionQuery(QStringLiteral("PRAGMA table_info(\"%1\")").arg(kVULogTableName), db))
+        columns.append(row.value(1).toString());
+    auto addColumn = [&](const QString &column, const QString &type) {
+        if (columns.contains(column))
+            return true;
+        return executeNonSelectionQuery(
+                   QStringLiteral("ALTER TABLE \"%1\" ADD COLUMN \"%2\" %3").arg(kVULogTableName, column, type), db)
+               == SQLITE_OK;
+    };
+    if (fromVersion < 1 && !addColumn(kTargetTokenColumn, QStringLiteral("TEXT")))
+        return false;
+    if (fromVersion < 2 && !addColumn(kTargetKeyColumn, QStringLiteral("TEXT")))
+        return false;
+    // Every log of an older store becomes normal priority.
+    if (fromVersion < 3
+        && (!addColumn(kPriorityColumn, QStringLiteral("INTEGER DEFAULT 1")) || createPriorityIndex(db) != SQLITE_OK))
+        return false;
+    return true;
 }
 
 int VULogDBStorage::createPriorityIndex(sqlite3 *db)
 {
-    return executeNonSelectionQuery(QStringLiteral("CREATE INDEX \"ix_%1_%2\" ON \"%1\" (\"%2\")")
+    return executeNonSelectionQuery(QStringLiteral("CREATE INDEX IF NOT EXISTS \"ix_%1_%2\" ON \"%1\" (\"%2\")")
                                         .arg(kVULogTableName, kPriorityColumn),
                                     db);
 }
@@ -277,6 +287,18 @@ quint64 VULogDBStorage::countLogs()
 {
     std::lock_guard guard(mLock);
     return countEntriesForTable(kVULogTableName);
+}
+
+quint64 VULogDBStorage::countLogsWithGroupId(const QString &groupId)
+{
+    std::lock_guard guard(mLock);
+    return countEntriesForTable(kVULogTableName, QStringLiteral("\"%1\" = ?").arg(kGroupIdColumn), {groupId});
+}
+
+void VULogDBStorage::releaseLogsWithBatchId(const QString &batchId, const QString &groupId)
+{
+    std::lock_guard guard(mLock);
+    mBatches.remove({groupId, batchId});
 }
 
 QList<VULogDBStorage::LogRow> VULogDBStorage::logsWithCondition(const QString &condition, const QVariantList &bindings)

@@ -11,6 +11,7 @@
 // Life of a stored log:
 //   stored    --loadLogsWithGroupId-->      in flight (its id listed under its batch)
 //   in flight --deleteLogsWithBatchId-->    gone (the batch entry goes once the rows are gone)
+//   in flight --releaseLogsWithBatchId-->   stored
 //   any       --deleteLogsWithGroupId / eviction / undecodable--> gone
 // The batch table lives in memory only, so after a restart nothing is in flight and every
 // stored log can be loaded again. A load never hands out a log that is in flight.
@@ -53,8 +54,11 @@ public:
     bool loadLogsWithGroupId(const QString &groupId, quint64 limit, const QStringList &excludedTargetKeys,
                              const LoadCompletion &completionHandler);
     void deleteLogsWithBatchId(const QString &batchId, const QString &groupId);
+    // The batch's logs stay stored and may be loaded again (its answer never came).
+    void releaseLogsWithBatchId(const QString &batchId, const QString &groupId);
     QList<std::shared_ptr<VUAbstractLog>> deleteLogsWithGroupId(const QString &groupId);
     quint64 countLogs();
+    quint64 countLogsWithGroupId(const QString &groupId);
 
     // `condition` may use "?" placeholders filled from `bindings`.
     QList<LogRow> logsWithCondition(const QString &condition, const QVariantList &bindings = {});
@@ -70,7 +74,7 @@ public:
 
 protected:
     void customizeDatabase(sqlite3 *db) override;
-    void migrateDatabase(sqlite3 *db, unsigned fromVersion) override;
+    bool migrateDatabase(sqlite3 *db, unsigned fromVersion) override;
 
 private:
     // Row values (id, group id, log text, target token) into logs; undecodable rows are deleted.

@@ -1,6 +1,6 @@
 #include "telemetry/core/VUUserIdContext.h"
 
-#include "platform/UserDefaults.h"
+#include "telemetry/core/VUUserDefaults.h"
 #include "telemetry/core/VULogger.h"
 #include "telemetry/core/VUUtility.h"
 
@@ -31,7 +31,7 @@ void VUUserIdContext::resetSharedInstance()
 
 VUUserIdContext::VUUserIdContext()
 {
-    const QVariant stored = UserDefaults::standard().objectForKey(kUserIdHistoryKey);
+    const QVariant stored = VUUserDefaults::shared()->objectForKey(kUserIdHistoryKey);
     if (stored.isValid()) {
         if (auto list = VUKeyedCoding::unarchiveList(stored.toByteArray())) {
             for (const auto &item : *list)
@@ -101,7 +101,7 @@ void VUUserIdContext::storeHistory()
     while (mUserIdHistory.size() > kMaxUserIdHistoryCount)
         mUserIdHistory.removeFirst();
     QList<std::shared_ptr<VUModel>> entries(mUserIdHistory.cbegin(), mUserIdHistory.cend());
-    UserDefaults::standard().setObject(VUKeyedCoding::archiveList(entries), kUserIdHistoryKey);
+    VUUserDefaults::shared()->setObject(VUKeyedCoding::archiveList(entries), kUserIdHistoryKey);
 }
 
 bool VUUserIdContext::isUserIdValidForVovUdezir(const std::optional<QString> &userId)

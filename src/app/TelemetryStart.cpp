@@ -1,0 +1,35 @@
+#include "TelemetryStart.h"
+
+#include "platform/UserDefaults.h"
+#include "shell/VarnekLogger.h"
+#include "telemetry/core/VUVovUdezir.h"
+#include "window/TelemetryProviders.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const QString kAppSecret = QStringLiteral("3c9d0b27-6e41-4f8a-b5d2-71e8a0c4f953");
+const QString kLogUrlKey = QStringLiteral("VULogUrl");
+
+// Every service Quillon runs, one entry each; the component starts them by priority.
+VUVovUdezir::Services quillonServices()
+{
+    return {};
+}
+
+} // namespace
+
+void startTelemetry()
+{
+    installTelemetryProviders();
+    const QString logUrl = UserDefaults::standard().stringForKey(kLogUrlKey).trimmed();
+    if (!logUrl.isEmpty())
+        VUVovUdezir::setLogUrl(logUrl);
+    VUVovUdezir::start(kAppSecret, quillonServices());
+    // Its threads end before the program's static objects do.
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
+        VUVovUdezir::resetSharedInstance();
+    });
+    VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
+}

@@ -1,0 +1,109 @@
+// Quillon started offscreen in a throw-away home against a loopback ingestion server: the
+// telemetry component starts at launch, and logs it keeps survive a run whose server is down.
+#include "LoopbackHttpServer.h"
+#include "TestHome.h"
+#include "TestWait.h"
+
+#include "platform/UserDefaults.h"
+#include "telemetry/core/VUDeviceTracker.h"
+#include "telemetry/core/VULogDBStorage.h"
+#include "telemetry/core/VUNetlinkRouteMonitor.h"
+#include "telemetry/core/VUStartServiceLog.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::shared_ptr<VUStartServiceLog> queuedLog(const QString &name)
+{
+    auto log = std::make_shared<VUStartServiceLog>();
+    log->timestamp = QDateTime::currentDateTimeUtc();
+    log->services = QStringList{name};
+    log->device = VUDeviceTracker::sharedInstance()->device();
+    return log;
+}
+
+class QuillonTelemetryRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // The watcher holds sending while the machine has no way out, loopback or not.
+        if (!VUNetlinkRouteMonitor::queryDefaultRoute().value_or(true))
+            GTEST_SKIP() << "no default route here";
+        ASSERT_TRUE(server.start());
+    }
+
+    void setLogUrl(const QString &url)
+    {
+        // The last run wrote its own keys; keep them.
+        UserDefaults::standard().synchronize();
+        UserDefaults::standard().setObject(url, QStringLiteral("VULogUrl"));
+    }
+
+    int runQuillon(int quitAfterMs)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QUILLON_QUIT_AFTER_MS", QString::number(quitAfterMs));
+        env.insert("QUILLON_KEYCHAIN", "file");
+        env.remove("VOV_UDEZIR_DISABLE");
+        for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            env.remove(name);
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    }
+
+    TestHome home; // the child's home; the test's own defaults and store follow it too
+    LoopbackHttpServer server;
+};
+
+TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
+{
+    {
+        VULogDBStorage store;
+        ASSERT_TRUE(store.saveLog(queuedLog("Queued1"), "VovUdezir", 1));
+        ASSERT_TRUE(store.saveLog(queuedLog("Queued2"), "VovUdezir", 1));
+    }
+
+    // A run whose server is gone: nothing answers, nothing is lost.
+    LoopbackHttpServer gone;
+    ASSERT_TRUE(gone.start());
+    const QString goneUrl = gone.baseUrl();
+    gone.stop();
+    setLogUrl(goneUrl);
+    ASSERT_EQ(runQuillon(1500), 0);
+    EXPECT_EQ(VULogDBStorage().countLogsWithGroupId("VovUdezir"), 2u);
+
+    // The next run reaches the server: the queued logs are posted and then deleted.
+    setLogUrl(server.baseUrl());
+    ASSERT_EQ(runQuillon(4000), 0);
+    ASSERT_GE(server.requestCount(), 1);
+    QStringList services;
+    for (const auto &request : server.requests()) {
+        EXPECT_EQ(request.path, "/logs");
+        EXPECT_EQ(request.header("App-Secret"), "3c9d0b27-6e41-4f8a-b5d2-71e8a0c4f953");
+        EXPECT_FALSE(request.header("Install-ID").isEmpty());
+        const auto logs = QJsonDocument::fromJson(request.decodedBody()).object().value("logs").toArray();
+        for (const auto &log : logs)
+            services += log.toObject().value("services").toVariant().toStringList();
+    }
+    EXPECT_TRUE(services.contains("Queued1"));
+    EXPECT_TRUE(services.contains("Queued2"));
+    EXPECT_EQ(VULogDBStorage().countLogsWithGroupId("VovUdezir"), 0u);
+}
+
+} // namespace
