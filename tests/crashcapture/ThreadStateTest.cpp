@@ -38,7 +38,7 @@ TEST(ThreadState, RegistersReadBackUnderTheirNames) {
   EXPECT_STREQ(vucrash_async_thread_state_get_reg_name(&state, 19), "fs");
   EXPECT_STREQ(vucrash_async_thread_state_get_reg_name(&state, 20), "gs");
   EXPECT_STREQ(vucrash_async_thread_state_get_reg_name(&state, 0), "rip");
-  EXPECT_EQ(vucrash_async_thread_state_get_reg_name(&state, 21), nullptr);
+  EXPECT_STREQ(vucrash_async_thread_state_get_reg_name(&state, 21), "");
 
   vucrash_async_thread_state_t small;
   vucrash_async_thread_state_init(&small, 7);
@@ -82,12 +82,15 @@ TEST(ThreadState, DwarfNumbersMapBothWays) {
 struct Captured {
   vucrash_async_thread_state_t state;
   int calls = 0;
+  uint64_t wordBelowSp = 0;  // read while the captured frames are still on the stack
 };
 
 vucrash_error_t keepState(vucrash_async_thread_state_t *state, void *context) {
   auto *captured = static_cast<Captured *>(context);
   captured->state = *state;
   captured->calls++;
+  captured->wordBelowSp =
+      *reinterpret_cast<const uint64_t *>(vucrash_async_thread_state_get_reg(state, VUCRASH_X86_64_RSP) - 8);
   return VUCRASH_ERR_INVAL;  // passed back unchanged
 }
 
@@ -112,8 +115,11 @@ TEST(ThreadState, CurrentStateStartsAtTheCaller) {
   const uintptr_t start = reinterpret_cast<uintptr_t>(&captureHere);
   EXPECT_GT(rip, start);
   EXPECT_LT(rip, start + 256);
-  EXPECT_LT(vucrash_async_thread_state_get_reg(&s, VUCRASH_X86_64_RSP),
-            reinterpret_cast<uintptr_t>(callerFrame));
+  // The stack pointer is the caller's after the call returned: the return address lies just
+  // below it, where the call pushed it.
+  const uintptr_t rsp = vucrash_async_thread_state_get_reg(&s, VUCRASH_X86_64_RSP);
+  EXPECT_LE(rsp, reinterpret_cast<uintptr_t>(callerFrame));
+  EXPECT_EQ(captured.wordBelowSp, rip);
 }
 
 // A hand-made chain of frames: {saved fp, return address} pairs on a fake stack.
@@ -168,7 +174,8 @@ TEST(FrameCursor, WalkStopsOnAStackRunningTheWrongWayOrAPcInTheFirstPage) {
     size_t frames;
   } cases[] = {
       {"fp moving down the stack", -2, 0x401000, VUFRAME_ERR_BADFRAME, 2},
-      {"equal fp is followed", 0, 0x401000, VUFRAME_ERR_NONE, 0},
+      // A frame pointer that does not move would repeat one frame until the frame cap.
+      {"equal fp ends the walk", 0, 0x401000, VUFRAME_ERR_BADFRAME, 2},
       {"return address 0x1000", 2, 0x1000, VUFRAME_ERR_NOFRAME, 1},
       {"return address 0x1001", 2, 0x1001, VUFRAME_ERR_NOFRAME, 3},
   };

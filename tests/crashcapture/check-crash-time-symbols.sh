@@ -13,6 +13,8 @@ crash_time_objects=(
   VUCrashReporterCallbacks
   VUCrashMemoryObject VUCrashMachOString VUCrashObjC VUCrashSymbols VUCrashElfTables
   VUCrashFrameSymbol
+  VUCrashDwarfEncoding VUCrashDwarfExpression VUCrashDwarfCFAState VUCrashDwarfFrameReader
+  VUCrashFrameWalkerDwarf
 )
 allowed=(
   _GLOBAL_OFFSET_TABLE_ __errno_location __stack_chk_fail

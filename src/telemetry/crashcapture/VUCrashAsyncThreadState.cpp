@@ -234,7 +234,8 @@ const char *vucrash_async_thread_state_get_reg_name(const vucrash_async_thread_s
   const RegisterInfo *regs = table(state, &count);
   if (regnum >= count) {
     VUCR_LOG("Missing register name for register id: %d", static_cast<int>(regnum));
-    return nullptr;
+    // Callers print the name straight into debug lines and reports.
+    return "";
   }
   return regs[regnum].name;
 }

@@ -83,6 +83,9 @@ struct vucrash_async_thread_state_t {
     vucrash_x86_thread_state_t thread;
     vucrash_x86_exception_state_t exception;
   } x86_state;
+  // The frame was interrupted by a signal rather than making a call: its pc is where it
+  // resumes, not a return address. Set by the readers; initialisers leave it false.
+  bool resumes_at_pc;
 };
 
 typedef uint64_t vucrash_greg_t;
@@ -169,7 +172,7 @@ void vucrash_async_thread_state_clear_reg(vucrash_async_thread_state_t *state,
                                           vucrash_regnum_t regnum);
 void vucrash_async_thread_state_clear_all_regs(vucrash_async_thread_state_t *state);
 void vucrash_async_thread_state_clear_volatile_regs(vucrash_async_thread_state_t *state);
-// The register's name, or nullptr (with a log line) for a number beyond the set.
+// The register's name, or "" (with a log line) for a number beyond the set.
 const char *vucrash_async_thread_state_get_reg_name(const vucrash_async_thread_state_t *state,
                                                     vucrash_regnum_t regnum);
 size_t vucrash_async_thread_state_get_reg_count(const vucrash_async_thread_state_t *state);

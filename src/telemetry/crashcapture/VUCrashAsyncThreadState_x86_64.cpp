@@ -3,8 +3,9 @@
 // Captures the calling thread's registers for a walk that starts at our caller. The routine
 // is written in assembly so that nothing the compiler chooses disturbs the registers before
 // they are stored: it saves the frame pointer, stores every general register into a record
-// on its own stack (rbp = the caller's frame pointer, rsp = where it was saved, rip = our
-// return address), and hands that record to the C++ half, which builds the thread state.
+// on its own stack (rbp = the caller's frame pointer, rip = our return address, rsp = the
+// caller's stack pointer once we have returned: just above that return address, which is
+// what call frame information expects of a caller that keeps no frame pointer), and hands that record to the C++ half, which builds the thread state.
 #include "VUCrashAsyncThreadState.h"
 
 extern "C" vucrash_error_t vucrash_async_thread_state_current_finish(
@@ -36,7 +37,8 @@ vucrash_async_thread_state_current:
   movq %rsi, 40(%rsp)
   movq 0(%rbp), %rax
   movq %rax, 48(%rsp)
-  movq %rbp, 56(%rsp)
+  leaq 16(%rbp), %rax
+  movq %rax, 56(%rsp)
   movq %r8, 64(%rsp)
   movq %r9, 72(%rsp)
   movq %r10, 80(%rsp)

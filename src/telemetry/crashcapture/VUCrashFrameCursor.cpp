@@ -29,9 +29,10 @@ vuframe_error_t vuframe_cursor_init(vuframe_cursor_t *cursor, vucrash_task_t tas
 }
 
 vuframe_error_t vuframe_cursor_next(vuframe_cursor_t *cursor) {
-  // The compact-unwind and call-frame-information readers join this list ahead of the
-  // frame-pointer reader once they exist.
-  static const vuframe_cursor_frame_reader_t readers[] = {vuframe_cursor_read_frame_ptr};
+  // Call frame information first: it is exact where it exists. Frame pointers cover code
+  // without it.
+  static const vuframe_cursor_frame_reader_t readers[] = {vuframe_cursor_read_dwarf_unwind,
+                                                          vuframe_cursor_read_frame_ptr};
   return vuframe_cursor_next_with_readers(cursor, readers, sizeof(readers) / sizeof(readers[0]));
 }
 

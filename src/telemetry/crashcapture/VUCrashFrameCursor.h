@@ -54,6 +54,12 @@ const char *vuframe_cursor_get_regname(const vuframe_cursor_t *cursor, vucrash_r
 size_t vuframe_cursor_get_regcount(const vuframe_cursor_t *cursor);
 void vuframe_cursor_free(vuframe_cursor_t *cursor);
 
+// Runs the image's call frame information for the frame's pc (VUCrashFrameWalkerDwarf.cpp).
+vuframe_error_t vuframe_cursor_read_dwarf_unwind(vucrash_task_t task,
+                                                 vucrash_async_image_list_t *image_list,
+                                                 const vucrash_async_thread_state_t *current_frame,
+                                                 const vucrash_async_thread_state_t *previous_frame,
+                                                 vucrash_async_thread_state_t *next_frame);
 // Follows the chain of saved frame pointers (VUCrashFrameWalkerFramePointer.cpp).
 vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
                                               vucrash_async_image_list_t *image_list,

@@ -27,8 +27,10 @@ vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
     const vucrash_greg_t prevFp =
         vucrash_async_thread_state_get_reg(previous_frame, VUCRASH_REG_FP);
     const uint32_t direction = vucrash_async_thread_state_get_stack_direction(current_frame);
-    if ((direction == VUCRASH_ASYNC_STACK_DIRECTION_DOWN && fp < prevFp) ||
-        (direction == VUCRASH_ASYNC_STACK_DIRECTION_UP && fp > prevFp)) {
+    // After the first step the chain must move: a frame pointer equal to the previous one
+    // would deliver the same frame again and again until the caller's frame cap.
+    if ((direction == VUCRASH_ASYNC_STACK_DIRECTION_DOWN && fp <= prevFp) ||
+        (direction == VUCRASH_ASYNC_STACK_DIRECTION_UP && fp >= prevFp)) {
       VUCR_LOG("Stack growing in wrong direction, terminating stack walk");
       return VUFRAME_ERR_BADFRAME;
     }
@@ -52,6 +54,7 @@ vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
 
   vucrash_async_thread_state_copy(next_frame, current_frame);
   vucrash_async_thread_state_clear_all_regs(next_frame);
+  next_frame->resumes_at_pc = false;
   vucrash_async_thread_state_set_reg(next_frame, VUCRASH_REG_FP, words[0]);
   vucrash_async_thread_state_set_reg(next_frame, VUCRASH_REG_IP, words[1]);
   return VUFRAME_ERR_NONE;

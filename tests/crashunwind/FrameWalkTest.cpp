@@ -1,0 +1,120 @@
+// Whole walks through optimised code without frame pointers, through libc and across a
+// signal frame, checked frame by frame against the compiler runtime's own unwinder.
+#include "UnwindFixture.h"
+#include "VUCrashAsyncImageList.h"
+#include "VUCrashFrameCursor.h"
+
+#include <gtest/gtest.h>
+
+#include <setjmp.h>
+#include <signal.h>
+#include <unwind.h>
+
+#include <algorithm>
+
+#include <vector>
+
+namespace {
+
+struct Walk {
+  vucrash_async_image_list_t *list = nullptr;
+  std::vector<uint64_t> cursor;    // our walk, from the capture's caller
+  std::vector<uint64_t> runtime;   // the runtime's, from the same place
+  vuframe_error_t end = VUFRAME_ERR_NONE;
+  sigjmp_buf leave;
+};
+
+_Unwind_Reason_Code collect(struct _Unwind_Context *context, void *arg) {
+  static_cast<std::vector<uint64_t> *>(arg)->push_back(_Unwind_GetIP(context));
+  return _URC_NO_REASON;
+}
+
+vucrash_error_t walkFromHere(vucrash_async_thread_state_t *state, void *context) {
+  Walk *walk = static_cast<Walk *>(context);
+  vuframe_cursor_t cursor;
+  vuframe_cursor_init(&cursor, vu_task_self(), state, walk->list);
+  vuframe_error_t err;
+  while (walk->cursor.size() < 200 && (err = vuframe_cursor_next(&cursor)) == VUFRAME_ERR_NONE) {
+    vucrash_greg_t pc = 0;
+    vuframe_cursor_get_reg(&cursor, VUCRASH_REG_IP, &pc);
+    walk->cursor.push_back(pc);
+  }
+  walk->end = err;
+  vuframe_cursor_free(&cursor);
+
+  _Unwind_Backtrace(collect, &walk->runtime);
+  return VUCRASH_ERR_NONE;
+}
+
+// The runtime's list starts inside the capture; ours at its caller. From there on they
+// must agree frame for frame, to the end of the stack.
+void expectSameFrames(const Walk &walk) {
+  ASSERT_FALSE(walk.cursor.empty());
+  auto start = std::find(walk.runtime.begin(), walk.runtime.end(), walk.cursor.front());
+  ASSERT_NE(start, walk.runtime.end()) << "our first frame is not one the runtime saw";
+  std::vector<uint64_t> expected(start, walk.runtime.end());
+  // The runtime ends on the entry point's undefined return address (0).
+  while (!expected.empty() && expected.back() <= 0x1000)
+    expected.pop_back();
+  EXPECT_EQ(walk.cursor, expected);
+  EXPECT_EQ(walk.end, VUFRAME_ERR_NOFRAME);
+  EXPECT_GT(walk.cursor.size(), 5u);
+}
+
+class FrameWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(vucrash_nasync_image_list_init(&list, vu_task_self()), VUCRASH_ERR_NONE);
+    vucrash_nasync_image_list_refresh(&list);
+    walk.list = &list;
+  }
+  void TearDown() override { vucrash_nasync_image_list_free(&list); }
+
+  vucrash_async_image_list_t list;
+  Walk walk;
+};
+
+TEST_F(FrameWalk, ThroughCodeWithoutFramePointers) {
+  unwind_fixture_a(walkFromHere, &walk);
+  expectSameFrames(walk);
+}
+
+TEST_F(FrameWalk, ThroughLibcQsort) {
+  unwind_fixture_sort(walkFromHere, &walk);
+  expectSameFrames(walk);
+}
+
+Walk *noreturnWalk;
+
+}  // namespace
+
+extern "C" [[noreturn]] void unwind_test_capture_and_leave(void *context) {
+  Walk *walk = static_cast<Walk *>(context);
+  vucrash_async_thread_state_current(walkFromHere, walk);
+  siglongjmp(walk->leave, 1);
+}
+
+namespace {
+
+TEST_F(FrameWalk, ThroughAFunctionWhoseLastInstructionIsANoreturnCall) {
+  // The return address of that call is past the function's end: its rules are those of the
+  // call, one byte back.
+  if (sigsetjmp(walk.leave, 0) == 0)
+    unwind_fixture_ends_in_noreturn(&walk);
+  expectSameFrames(walk);
+}
+
+void handler(int) { vucrash_async_thread_state_current(walkFromHere, noreturnWalk); }
+
+TEST_F(FrameWalk, FromASignalHandlerAcrossTheSignalFrame) {
+  noreturnWalk = &walk;
+  struct sigaction action = {}, previous = {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  unwind_fixture_raise(SIGUSR1);
+  sigaction(SIGUSR1, &previous, nullptr);
+  expectSameFrames(walk);
+}
+
+}  // namespace
