@@ -133,12 +133,3 @@ BENCHMARK(BM_DecryptFile_Quillon)->Unit(benchmark::kMillisecond)->UseRealTime()-
 BENCHMARK(BM_DecryptFile_OpenSSLCommand)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_Unlock_Quillon)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Unlock_OpenSSLPbkdf2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

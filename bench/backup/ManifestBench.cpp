@@ -106,12 +106,3 @@ void BM_ReadManifest_Sqlite3Shell(benchmark::State &state)
 
 BENCHMARK(BM_ReadManifestAndPick_Quillon)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_ReadManifest_Sqlite3Shell)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -4,6 +4,7 @@
 // folder on the host (which reads every item's attributes too) and the device library's
 // bare listing. The device folder lives under the build folder, or QUILLON_BENCH_DIR.
 
+#include "BenchController.h"
 #include "BenchDevice.h"
 #include "device/AppController.h"
 #include "device/MobileDeviceFramework.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <poll.h>
 #include <sys/resource.h>
 #include <string>
 
@@ -30,34 +30,11 @@ struct Rig
     std::filesystem::path media;
     std::unique_ptr<AppController> controller;
 
-    static void callback(const AMDeviceNotificationCallbackInfo *info, void *context)
-    {
-        if (info->message == kAMDeviceAttached)
-            *static_cast<AMDeviceRef *>(context) = info->device;
-    }
-
     Rig()
     {
         root = BenchDevice::scratchFolder("device-listing-bench");
         media = BenchDevice::layOutListingPhone(root, kCounts);
-        if (!bindMobileDeviceFramework())
-            std::abort();
-        AMDeviceRef device = nullptr;
-        AMDeviceNotificationRef subscription = nullptr;
-        AMDeviceNotificationSubscribe(&Rig::callback, 0, 0, &device, &subscription);
-        for (int i = 0; i < 100 && !device; ++i) {
-            pollfd fd{AMDRunLoopSourceGetDescriptor(), POLLIN, 0};
-            ::poll(&fd, 1, 50);
-            AMDRunLoopSourcePerform();
-        }
-        AMDeviceNotificationUnsubscribe(subscription);
-        if (!device)
-            std::abort();
-        controller = std::make_unique<AppController>();
-        controller->mDev.store(device);
-        controller->mStatus.store(AppController::kStatusConnected);
-        if (controller->makeConnection())
-            std::abort();
+        controller = BenchDevice::connectedController();
     }
 
     ~Rig()
@@ -140,19 +117,3 @@ BENCHMARK(BM_ControllerListing)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchm
 BENCHMARK(BM_LibraryListing)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    // A throw-away home: the controller reads preferences.
-    QTemporaryDir home;
-    setenv("HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit().constData(), 1);
-    setenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit().constData(), 1);
-    setenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/.local/state")).toLocal8Bit().constData(), 1);
-    setenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toLocal8Bit().constData(), 1);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

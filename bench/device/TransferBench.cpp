@@ -3,9 +3,9 @@
 // next to cp of the same file on the same disk. The device folder lives under the build
 // folder, or under QUILLON_BENCH_DIR when set.
 
+#include "BenchController.h"
 #include "BenchDevice.h"
 #include "device/AppController.h"
-#include "device/MobileDeviceFramework.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -29,37 +28,12 @@ struct Rig
     std::filesystem::path host;
     std::unique_ptr<AppController> controller;
 
-    static void callback(const AMDeviceNotificationCallbackInfo *info, void *context)
-    {
-        if (info->message == kAMDeviceAttached)
-            *static_cast<AMDeviceRef *>(context) = info->device;
-    }
-
     Rig()
     {
         root = BenchDevice::scratchFolder("device-transfer-bench");
         host = BenchDevice::layOutPhone(root, kFileSize);
 
-        if (!bindMobileDeviceFramework())
-            std::abort();
-        AMDeviceRef device = nullptr;
-        AMDeviceNotificationRef subscription = nullptr;
-        AMDeviceNotificationSubscribe(&Rig::callback, 0, 0, &device, &subscription);
-        for (int i = 0; i < 100 && !device; ++i) {
-            pollfd fd{AMDRunLoopSourceGetDescriptor(), POLLIN, 0};
-            ::poll(&fd, 1, 50);
-            AMDRunLoopSourcePerform();
-        }
-        AMDeviceNotificationUnsubscribe(subscription);
-        if (!device)
-            std::abort();
-        controller = std::make_unique<AppController>();
-        controller->mBufferSize = AppController::kTransferBufferSize;
-        controller->mBuffer.reset(new char[AppController::kTransferBufferSize]);
-        controller->mDev.store(device);
-        controller->mStatus.store(AppController::kStatusConnected);
-        if (controller->makeConnection())
-            std::abort();
+        controller = BenchDevice::connectedController();
     }
 
     ~Rig()
@@ -122,19 +96,3 @@ BENCHMARK(BM_Download)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTim
 BENCHMARK(BM_Upload)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    // A throw-away home: the controller reads preferences.
-    QTemporaryDir home;
-    setenv("HOME", home.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toLocal8Bit().constData(), 1);
-    setenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toLocal8Bit().constData(), 1);
-    setenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/.local/state")).toLocal8Bit().constData(), 1);
-    setenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toLocal8Bit().constData(), 1);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -188,12 +188,3 @@ BENCHMARK(BM_ArchiveLargeLog)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillise
 BENCHMARK(BM_StoreSaveOnly)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_StoreSaveAndLoadBatches)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_PlainPreparedInserts)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -134,12 +134,3 @@ void BM_PlainCurlPostsTheSameBodies(benchmark::State &state)
 
 BENCHMARK(BM_ChannelUnitSendsToLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainCurlPostsTheSameBodies)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

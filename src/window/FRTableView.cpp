@@ -167,18 +167,19 @@ Qt::DropActions FRTableView::draggingSourceOperationMaskForLocal(bool local)
     return local ? Qt::IgnoreAction : Qt::CopyAction;
 }
 
-void FRTableView::startDrag(Qt::DropActions)
+void startListDrag(QAbstractItemView *view, ListControllerInterface *source)
 {
-    const QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
-    if (rows.isEmpty() || !model())
+    QItemSelectionModel *selection = view->selectionModel();
+    const QModelIndexList rows = selection ? selection->selectedRows() : QModelIndexList();
+    if (rows.isEmpty() || !view->model())
         return;
-    QMimeData *data = model()->mimeData(rows);
+    QMimeData *data = view->model()->mimeData(rows);
     if (!data)
         return;
-    auto *drag = new QDrag(this);
+    auto *drag = new QDrag(view);
     drag->setMimeData(data);
-    if (mDataSource) {
-        const DragImage image = composedDragImage(mDataSource->kind(), mDataSource->numDragging(), mDataSource->dragItems());
+    if (source) {
+        const DragImage image = composedDragImage(source->kind(), source->numDragging(), source->dragItems());
         if (!image.image.isNull()) {
             drag->setPixmap(image.image);
             // Centred on the pointer.
@@ -186,7 +187,12 @@ void FRTableView::startDrag(Qt::DropActions)
         }
     }
     // Our own drop targets refuse drags that come from inside the application.
-    drag->exec(draggingSourceOperationMaskForLocal(false));
+    drag->exec(FRTableView::draggingSourceOperationMaskForLocal(false));
+}
+
+void FRTableView::startDrag(Qt::DropActions)
+{
+    startListDrag(this, mDataSource);
 }
 
 void FRTableView::focusInEvent(QFocusEvent *event)

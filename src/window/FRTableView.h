@@ -26,6 +26,9 @@ struct DragImage
     QString name;
 };
 DragImage composedDragImage(ListControllerInterface::Kind kind, int count, const QList<QVariantMap> &items);
+// Starts a drag of the view's selected rows, with the controller's composed image centred on
+// the pointer when `source` is given; shared by the table and the outline view.
+void startListDrag(QAbstractItemView *view, ListControllerInterface *source);
 // The small named pictures of drags ("note_icon", "log_icon", "webloc", ...).
 QPixmap namedImage(const QString &name);
 
