@@ -4,8 +4,4 @@
 
 #include "device/AppController.h"
 
-void AppController::cancelBackup() {}
-void AppController::dropCachedBackupManifest() {}
-void AppController::clearBackupBadError() {}
-bool AppController::iTunesRunning() const { return false; }
 void AppController::stopSizeThread() {}

@@ -20,6 +20,7 @@
 #include "device/DeviceThreads.h"
 #include "device/KnownDeviceRecord.h"
 #include "device/QNSharableApp.h"
+#include "interfaces/BackupPasswordPrompt.h"
 
 #include <mobiledevice/MobileDevice.h>
 
@@ -55,12 +56,13 @@ using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
 struct ManifestEntry;
 struct WantedFile;
 class WorkFolderNames;
+class Keybag;
 
 // The framework's opaque handles (mobiledevice/MobileDevice.h).
 using DeviceRef = AMDeviceRef;
 using ServiceConnectionRef = AMDServiceConnectionRef;
 
-class AppController
+class AppController : public BackupPasswordReceiver
 {
 public:
     // Device status values.
@@ -76,7 +78,7 @@ public:
 
     // Publishes the instance in gSharedAppController.
     AppController();
-    ~AppController();
+    ~AppController() override;
     AppController(const AppController &) = delete;
     AppController &operator=(const AppController &) = delete;
 
@@ -618,8 +620,94 @@ public:
     // left out), or empty.
     QVariantMap loadContactFromCache(const QString &contactId, bool loadImage, const QString &fromDB);
 
+    // ======== Live backup sessions with the attached device ========
+    // (src/backup/AppController+DeviceLink.cpp the driver, +BackupSession.cpp the session,
+    // +BackupCommand.cpp the current protocol's exchange, +OlderBackup.cpp the older
+    // protocol, +WriteBack.cpp the restore of edited files)
+    //
+    // Threads: getBackupData and getFiles run on the load thread that asks (the session
+    // thread), which holds backupLock for the whole session; the device-link callbacks run
+    // on that thread while it waits for device-link messages. The flags below are atomics
+    // that any thread may read; the held password is guarded by mPasswordLock. The password
+    // sheet runs on the main thread while the session thread polls; no lock that the main
+    // thread takes is held meanwhile.
+
+    // 1: the wanted files of this connection are in the temporary folder; 0: not (reason in
+    // gDeviceError, or a cancel).
+    int getBackupData();
+    // The next request makes a new session.
+    void flushBackup();
+    bool hasNotesDataAlready() const { return mHaveNotes.load(); }
+    bool hasAddressDataAlready() const { return mHaveAddresses.load(); }
+    bool hasVoicemailDataAlready() const { return mHaveVoicemail.load(); }
+    bool hasSMSDataAlready() const { return mHaveSMS.load(); }
+    bool hasCallDataAlready() const { return mHaveCalls.load(); }
+    bool hasBookmarkDataAlready() const { return mHaveBookmarks.load(); }
+    // The host's own sync processes; none exist on this system.
+    bool mobileSyncRunning() const;
+    bool mobileBackupRunning() const;
+    // Waits (bounded) for the host's own sync to end; YES when none runs at the end.
+    bool waitForMobileSyncProcess();
+    void userInteractedWithBackupMode() { mUserInteractedWithBackupMode.store(true); }
+    // Every waiting and running request gives up (a cancel epoch: requests that began
+    // before it give up, later ones run).
+    void cancelWaitingForThreads();
+    void clearBackupCancel();
+    bool cancellingBackup() const { return mCancelBackup.load() || mCancelWaitingThreads.load(); }
+    // The sheet's answer (main thread), or the session's own change of the held password.
+    void setBackupPassword(const QString &password, bool remember) override;
+    void setBackupKey(const QByteArray &key);
+    QString backupPassword() const;
+    QByteArray backupKey() const;
+    void clearItemCounts();
+    // The sheet that asks for backup passwords (installed by the window; null: never asked).
+    void setBackupPasswordPrompt(BackupPasswordPrompt *prompt) { mPasswordPrompt.store(prompt); }
+    // The stored password / derived key of gTargetID (null / empty when none).
+    QString getOurBackupPassword(bool interacted) const;
+    QByteArray getOurBackupKey(bool interacted) const;
+
+    // One session: the wanted files (and the pieces and voicemail audio that come with
+    // them) land decrypted in the temporary folder under the work-folder naming rule. 1 done,
+    // 0 failed (gDeviceError says why). A wrong or missing password is 0 too, with
+    // *wrongPassword set, so no caller testing for 0 takes it for success.
+    int getFiles(const QList<WantedFile> &files, bool *wrongPassword = nullptr);
+    // The names the last successful session gave its files (the work-folder naming rule).
+    WorkFolderNames sessionFileNames() const;
+    // The connection dictionary for the attached device's backup service (sets is20Stuff),
+    // or for the older service of a serialized `description`; empty when there is none.
+    QVariantMap getConnectionDict(const QVariantMap &description = {});
+    // The current protocol's exchange: YES when the device ended the backup cleanly.
+    bool performBackup(const QVariantMap &connectionDict);
+    int suckInNewBackupInfo();
+    // Unlocks `keybag` with the held, stored or asked-for password; YES = give up.
+    bool promptForPasswordIfNeededWithKeybag(const std::shared_ptr<Keybag> &keybag);
+    void renamefiles();
+    static QString pathToItem(const QString &fileID, const QString &folder);
+    // Writes edited files back to a device of the older protocol: {"RemotePath", "Data"}
+    // each. 1 when the device confirmed, 0 otherwise (gDeviceError set, 0 for a device of
+    // the current protocol).
+    int setFiles(const QVariantList &files, bool reboot);
+
+    static constexpr int kWrongPassword = -12399;
+    std::atomic<bool> mHaveBackups{false};
+    std::atomic<bool> mHaveNotes{false}, mHaveSMS{false}, mHaveCalls{false}, mHaveAddresses{false},
+        mHaveBookmarks{false}, mHaveVoicemail{false};
+    std::atomic<bool> mCancelBackup{false};
+    std::atomic<bool> mUserInteractedWithBackupMode{false};
+    std::atomic<bool> mWaitingForiTunes{false};
+    // Raised by every cancel; a request gives up when it changed since the request began.
+    std::atomic<uint64_t> mCancelEpoch{0};
+    mutable std::mutex mPasswordLock; // mBackupPassword, mDerivedKey, mRememberThisPasswordOnKeychain
+
 private:
     void resetState();
+    // The session's steps (src/backup/AppController+BackupSession.cpp).
+    int runSession(const QList<WantedFile> &files, bool *wrongPassword);
+    bool askForPassword();
+    int takeFilesOutOfBackup(const QString &folder, bool twoLevel);
+    bool olderProtocolSession(const QVariantMap &connectionDict);
+    std::atomic<BackupPasswordPrompt *> mPasswordPrompt{nullptr};
+    std::shared_ptr<WorkFolderNames> mSessionNames; // backupLock
     bool addCallOrVoicemail(const FRCallInfo &call, const QString &device, bool preserveID, int *error,
                             bool voicemail);
     bool deleteLocal(int rowid, const QString &table, const QString &device, bool forReal);

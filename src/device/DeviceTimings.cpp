@@ -25,6 +25,19 @@ void DeviceTimings::scale(int divisor)
     shrink(mediaAppSettleMs);
     shrink(manifestRetryMs);
     shrink(backupWatchLatencyMs);
+    shrink(backupRetryMs);
+    shrink(backupErrorRetryMs);
+    shrink(backupPollMs);
+    shrink(backupDeadlineSeconds);
+    shrink(backupInactivityMs);
+    shrink(connectionDictRetryMs);
+    shrink(deviceListenerMs);
+    shrink(hostSyncPollMs);
+    shrink(passwordPollMs);
+    shrink(extractTimeoutSeconds);
+    shrink(batchPauseMs);
+    shrink(restoreTimeoutSeconds);
+    shrink(restoreCompleteDelayMs);
 }
 
 void DeviceTimings::reset()
@@ -41,4 +54,19 @@ void DeviceTimings::reset()
     mediaAppSettleMs = 5000;
     manifestRetryMs = 250;
     backupWatchLatencyMs = 10000;
+    backupRetryMs = 1000;
+    backupErrorRetryMs = 4000;
+    backupPollMs = 100;
+    backupDeadlineSeconds = 10000;
+    backupInactivityMs = 300000;
+    connectionDictTries = 5;
+    connectionDictRetryMs = 100;
+    deviceListenerMs = 2000;
+    hostSyncRounds = 1200;
+    hostSyncPollMs = 500;
+    passwordPollMs = 100;
+    extractTimeoutSeconds = 3600;
+    batchPauseMs = 500;
+    restoreTimeoutSeconds = 360;
+    restoreCompleteDelayMs = 2000;
 }

@@ -27,6 +27,22 @@ struct DeviceTimings
     std::atomic<int> mediaAppSettleMs{5000};    // grace period while the media application runs
     std::atomic<int> manifestRetryMs{250};      // pause before a backup manifest is read again
     std::atomic<int> backupWatchLatencyMs{10000}; // backup-folder changes gather this long
+    // Live backup sessions.
+    std::atomic<int> backupRetryMs{1000};        // pause before a session's next attempt
+    std::atomic<int> backupErrorRetryMs{4000};   // and more after an attempt that failed
+    std::atomic<int> backupPollMs{100};          // one wait for a device-link message
+    std::atomic<int> backupDeadlineSeconds{10000}; // the whole exchange
+    std::atomic<int> backupInactivityMs{300000}; // no word from the device this long: stalled
+    std::atomic<int> connectionDictTries{5};     // looking for the device's backup service
+    std::atomic<int> connectionDictRetryMs{100};
+    std::atomic<int> deviceListenerMs{2000};     // the device listener's wait for the device
+    std::atomic<int> hostSyncRounds{1200};       // rounds of the wait for the host's own sync
+    std::atomic<int> hostSyncPollMs{500};
+    std::atomic<int> passwordPollMs{100};        // the session's polls while the sheet is up
+    std::atomic<int> extractTimeoutSeconds{3600}; // one batch of the older protocol
+    std::atomic<int> batchPauseMs{500};          // between batches
+    std::atomic<int> restoreTimeoutSeconds{360}; // a write-back
+    std::atomic<int> restoreCompleteDelayMs{2000}; // before the restore is declared complete
 
     // Divides every duration by `divisor` (tries stay as they are); 1 restores nothing.
     void scale(int divisor);

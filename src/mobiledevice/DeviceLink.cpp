@@ -1,81 +1,312 @@
-// The device-link entry points. Backups are not simulated yet: every call answers
-// kAMDUnsupportedError and hands nothing out, so a caller's failure path runs cleanly.
+// The device-link entry points: connections to a device's backup services.
+//
+// A connection's events (the device's messages, file data, progress, failures) wait in the
+// connection's own queue until the program's thread takes them with DLWaitForMessage, which
+// runs the matching callback on that thread. No callback ever runs on a library thread, and
+// none runs inside DLProcessMessage or DLSendFile; only a failing DLConnect reports its
+// failure (slot 3) at once, on the caller's thread, before it returns.
+
+#include "BackupPeer.h"
+#include "DeviceRegistry.h"
+#include "EntryPointSupport.h"
+#include "LinkEvent.h"
 
 #include <mobiledevice/MobileDevice.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <thread>
+
+using namespace mobiledevice;
+
+struct DLConnectionOpaque
+{
+    DLCallbackTable table{};
+    void *context = nullptr;
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<LinkEvent> events; // mutex
+    bool lost = false;            // mutex: nothing more will arrive
+    SimDevice *device = nullptr;
+    bool older = false;
+    std::unique_ptr<BackupPeer> peer;
+};
+
+struct DLDeviceListenerOpaque
+{
+    int unused = 0;
+};
 
 namespace {
 
-AMDError unsupported(char **errorDescription)
+HandleSet<DLConnectionOpaque> &connections()
+{
+    static HandleSet<DLConnectionOpaque> set;
+    return set;
+}
+
+HandleSet<DLDeviceListenerOpaque> &listeners()
+{
+    static HandleSet<DLDeviceListenerOpaque> set;
+    return set;
+}
+
+void describe(char **errorDescription, const std::string &text)
 {
     if (errorDescription)
-        *errorDescription = strdup("The device link is not supported by this device library.");
-    return kAMDUnsupportedError;
+        *errorDescription = strdup(text.c_str());
+}
+
+void post(DLConnectionOpaque *connection, LinkEvent event)
+{
+    {
+        std::lock_guard lock(connection->mutex);
+        if (connection->lost)
+            return;
+        if (event.slot == kSlotConnectionLost)
+            connection->lost = true;
+        connection->events.push_back(std::move(event));
+    }
+    connection->arrived.notify_all();
+}
+
+int call(DLConnectionOpaque *connection, int slot, void *a = nullptr, void *b = nullptr)
+{
+    DLCallback callback = connection->table.callbacks[slot - 1];
+    return callback ? callback(connection, a, b, nullptr, nullptr) : 0;
+}
+
+// The device a connection dictionary names: a device reference from the listener
+// ("DLInfoMobileDeviceRefKey", checked against the references the library handed out), or
+// a serialized description ("DLInfoMobileDeviceKey") by its identifier.
+SimDevice *deviceFor(plist_t info)
+{
+    if (plist_t ref = plist_dict_get_item(info, "DLInfoMobileDeviceRefKey")) {
+        uint64_t value = 0;
+        if (plist_get_node_type(ref) == PLIST_UINT)
+            plist_get_uint_val(ref, &value);
+        return DeviceRegistry::instance().find(reinterpret_cast<AMDeviceRef>(static_cast<uintptr_t>(value)));
+    }
+    if (plist_t description = plistDict(info, "DLInfoMobileDeviceKey"))
+        return DeviceRegistry::instance().findAttached(plistString(description, "UniqueDeviceID"));
+    return nullptr;
+}
+
+std::string stringValue(plist_t node)
+{
+    char *text = nullptr;
+    plist_get_string_val(node, &text);
+    std::string value = text ? text : "";
+    std::free(text);
+    return value;
 }
 
 } // namespace
 
-extern "C" AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *, void *, DLConnectionRef *connection)
+extern "C" AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *callbacks, void *context,
+                                                            DLConnectionRef *connection)
 {
-    if (connection)
-        *connection = nullptr;
-    return kAMDUnsupportedError;
+    if (!connection)
+        return kAMDInvalidArgumentError;
+    *connection = nullptr;
+    auto *made = new DLConnectionOpaque;
+    if (callbacks)
+        made->table = *callbacks;
+    made->context = context;
+    connections().add(made);
+    *connection = made;
+    return kAMDSuccess;
 }
 
-extern "C" AMDError DLConnect(DLConnectionRef, plist_t, char **errorDescription)
+extern "C" AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo, char **errorDescription)
 {
-    return unsupported(errorDescription);
+    if (!connections().contains(connection) || !connectionInfo || plist_get_node_type(connectionInfo) != PLIST_DICT) {
+        describe(errorDescription, "The connection dictionary is invalid");
+        return kAMDInvalidArgumentError;
+    }
+    auto fail = [&](AMDError code, const std::string &text) {
+        describe(errorDescription, text);
+        call(connection, kSlotConnectionFailed, const_cast<char *>(text.c_str()));
+        return code;
+    };
+    const std::string service = plistString(connectionInfo, "DLInfoServiceNameKey");
+    SimDevice *device = deviceFor(connectionInfo);
+    if (service.empty() || !device)
+        return fail(kAMDInvalidArgumentError, "DLConnect: the connection dictionary is invalid");
+    AMDError error = kAMDSuccess;
+    enterDevice(reinterpret_cast<AMDeviceRef>(device), "DLConnect", error);
+    if (error != kAMDSuccess)
+        return fail(error, "SocketStreamHandlerConnect: Cannot connect to the device");
+    if (device->passcodeLocked())
+        return fail(kAMDDeviceLockedError, "Could not start the backup service: DLErrorConnectingLocked");
+    plist_t version = device->copyValue("com.apple.mobile.backup", "Version");
+    double number = 0;
+    if (version && plist_get_node_type(version) == PLIST_STRING)
+        number = std::atof(stringValue(version).c_str());
+    else if (version && plist_get_node_type(version) == PLIST_REAL)
+        plist_get_real_val(version, &number);
+    if (version)
+        plist_free(version);
+    const bool current = service == "com.apple.mobilebackup2";
+    if ((!current && service != "com.apple.mobilebackup") || (current && number < 2.0))
+        return fail(kAMDInvalidServiceError, "The device does not offer " + service);
+    connection->device = device;
+    connection->older = !current;
+    connection->peer = std::make_unique<BackupPeer>(device, !current,
+                                                    [connection](LinkEvent event) { post(connection, std::move(event)); });
+    post(connection, LinkEvent{kSlotConnectionMade, {}, {}, {}, 0});
+    return kAMDSuccess;
 }
 
-extern "C" AMDError DLSetRootDirectory(DLConnectionRef, const char *)
+extern "C" AMDError DLSetRootDirectory(DLConnectionRef connection, const char *path)
 {
-    return kAMDUnsupportedError;
+    if (!connections().contains(connection) || !connection->peer || !path)
+        return kAMDInvalidArgumentError;
+    connection->peer->setRoot(path);
+    return kAMDSuccess;
 }
 
-extern "C" AMDError DLProcessMessage(DLConnectionRef, plist_t, char **errorDescription)
+extern "C" AMDError DLProcessMessage(DLConnectionRef connection, plist_t message, char **errorDescription)
 {
-    return unsupported(errorDescription);
+    if (!connections().contains(connection) || !connection->peer) {
+        describe(errorDescription, "Not connected");
+        return kAMDNotConnectedError;
+    }
+    {
+        std::lock_guard lock(connection->mutex);
+        if (connection->lost) {
+            describe(errorDescription, "The connection was lost");
+            return kAMDNotConnectedError;
+        }
+    }
+    if (connection->device->gone()) {
+        describe(errorDescription, "The device went away");
+        return kAMDNotConnectedError;
+    }
+    AMDError error = kAMDSuccess;
+    enterDevice(reinterpret_cast<AMDeviceRef>(connection->device), "DLProcessMessage", error);
+    if (error == kAMDSuccess)
+        error = connection->peer->handle(message);
+    if (error != kAMDSuccess)
+        describe(errorDescription, "The device did not take the message");
+    return error;
 }
 
-extern "C" AMDError DLWaitForMessage(DLConnectionRef, double, char **errorDescription)
+extern "C" AMDError DLWaitForMessage(DLConnectionRef connection, double timeout, char **errorDescription)
 {
-    return unsupported(errorDescription);
+    if (!connections().contains(connection))
+        return kAMDInvalidArgumentError;
+    LinkEvent event;
+    {
+        std::unique_lock lock(connection->mutex);
+        const double bounded = timeout > 0 && timeout < 86400 ? timeout : 0;
+        const auto wait = std::chrono::microseconds(static_cast<long long>(bounded * 1e6));
+        if (!connection->arrived.wait_for(lock, wait, [&] { return !connection->events.empty(); })) {
+            describe(errorDescription, connection->lost ? "The connection was lost" : "No message");
+            return connection->lost ? kAMDNotConnectedError : kAMDNoMessageError;
+        }
+        event = std::move(connection->events.front());
+        connection->events.pop_front();
+    }
+    switch (event.slot) {
+    case kSlotConnectionFailed:
+        call(connection, event.slot, const_cast<char *>(event.text.c_str()));
+        break;
+    case kSlotProcessMessage:
+        call(connection, event.slot, event.message.get());
+        break;
+    case kSlotFileData:
+        // The older protocol asks first whether the host wants to stop.
+        if (call(connection, 11) != 0) {
+            if (connection->peer)
+                connection->peer->stop();
+            break;
+        }
+        call(connection, event.slot, event.message.get(), event.info.get());
+        break;
+    case kSlotProgress:
+        call(connection, event.slot, &event.number);
+        break;
+    default:
+        call(connection, event.slot);
+        break;
+    }
+    return kAMDSuccess;
 }
 
-extern "C" AMDError DLSendFile(DLConnectionRef, const char *, plist_t, char **errorDescription)
+extern "C" AMDError DLSendFile(DLConnectionRef connection, const char *path, plist_t options, char **errorDescription)
 {
-    return unsupported(errorDescription);
+    if (!connections().contains(connection) || !connection->peer) {
+        describe(errorDescription, "Not connected");
+        return kAMDNotConnectedError;
+    }
+    const AMDError error = connection->peer->receiveFile(path, options);
+    if (error != kAMDSuccess)
+        describe(errorDescription, "The device did not take the file");
+    return error;
 }
 
-extern "C" AMDError DLDisconnect(DLConnectionRef, const char *)
+extern "C" AMDError DLDisconnect(DLConnectionRef connection, const char *)
 {
-    return kAMDUnsupportedError;
+    if (!connections().contains(connection))
+        return kAMDInvalidArgumentError;
+    if (connection->peer)
+        connection->peer->stop();
+    return kAMDSuccess;
 }
 
-extern "C" AMDError DLDeleteDeviceLinkConnection(DLConnectionRef)
+extern "C" AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
 {
-    return kAMDUnsupportedError;
+    if (!connections().remove(connection))
+        return kAMDInvalidArgumentError;
+    if (connection->peer)
+        connection->peer->stop();
+    delete connection;
+    return kAMDSuccess;
 }
 
 extern "C" AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
 {
-    if (listener)
-        *listener = nullptr;
-    return kAMDUnsupportedError;
+    if (!listener)
+        return kAMDInvalidArgumentError;
+    auto *made = new DLDeviceListenerOpaque;
+    listeners().add(made);
+    *listener = made;
+    return kAMDSuccess;
 }
 
-extern "C" AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef, const char *, double, DLDeviceRef *device)
+extern "C" AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, const char *deviceIdentifier,
+                                                  double timeout, DLDeviceRef *device)
 {
     if (device)
         *device = nullptr;
-    return kAMDUnsupportedError;
+    if (!listeners().contains(listener) || !deviceIdentifier || !device)
+        return kAMDInvalidArgumentError;
+    const double bounded = timeout > 0 && timeout < 86400 ? timeout : 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(static_cast<long long>(bounded * 1e6));
+    for (;;) {
+        if (SimDevice *found = DeviceRegistry::instance().findAttached(deviceIdentifier)) {
+            *device = reinterpret_cast<DLDeviceRef>(found);
+            return kAMDSuccess;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return kAMDNotConnectedError;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
-extern "C" plist_t DLDeviceCopyAMDValue(DLDeviceRef, const char *, const char *, AMDError *error)
+extern "C" plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, const char *key, AMDError *error)
 {
+    AMDError status = kAMDSuccess;
+    SimDevice *device = enterDevice(reinterpret_cast<AMDeviceRef>(ref), "DLDeviceCopyAMDValue", status);
+    plist_t value = status == kAMDSuccess && device ? device->copyValue(domain, key) : nullptr;
+    if (status == kAMDSuccess && !value)
+        status = kAMDUndefinedError;
     if (error)
-        *error = kAMDUnsupportedError;
-    return nullptr;
+        *error = status;
+    return value;
 }

@@ -81,6 +81,20 @@ SimDevice *DeviceRegistry::find(AMDeviceRef device)
     return mAll.count(candidate) ? candidate : nullptr;
 }
 
+SimDevice *DeviceRegistry::findAttached(const std::string &uniqueDeviceID)
+{
+    std::vector<SimDevice *> attached;
+    {
+        std::lock_guard lock(mMutex);
+        for (const auto &[folder, device] : mAttached)
+            attached.push_back(device);
+    }
+    for (SimDevice *device : attached)
+        if (!device->gone() && device->uniqueDeviceID() == uniqueDeviceID)
+            return device;
+    return nullptr;
+}
+
 AMDError DeviceRegistry::subscribe(AMDeviceNotificationCallback callback, void *context,
                                    AMDeviceNotificationRef *subscription)
 {

@@ -35,6 +35,8 @@ public:
 
     // The device behind a reference the library handed out, or null.
     SimDevice *find(AMDeviceRef device);
+    // The attached device with this "UniqueDeviceID", or null.
+    SimDevice *findAttached(const std::string &uniqueDeviceID);
 
     AMDError subscribe(AMDeviceNotificationCallback callback, void *context,
                        AMDeviceNotificationRef *subscription);

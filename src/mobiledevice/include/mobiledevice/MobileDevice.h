@@ -63,7 +63,7 @@ typedef int32_t AFCError; /* file-service result, 0 = success */
 /* The library's own codes for everything else. */
 #define kAMDUndefinedError           ((AMDError)0xe8000001) /* unspecified failure (also a fault file's default) */
 #define kAMDInvalidArgumentError     ((AMDError)0xe8000007) /* a null handle or argument */
-#define kAMDUnsupportedError         ((AMDError)0xe800000b) /* not supported by this library (device link for now) */
+#define kAMDUnsupportedError         ((AMDError)0xe800000b) /* not supported by this library (backup services started as plain services) */
 #define kAMDInvalidServiceError      ((AMDError)0xe8000022) /* unknown service, or not offered by the device */
 #define kAMDNotConnectedError        ((AMDError)0xe800002d) /* not connected, or the device went away */
 #define kAMDSessionInactiveError     ((AMDError)0xe800003b) /* the call needs a session */
@@ -358,8 +358,22 @@ MOBILEDEVICE_ENTRY(AFCRemovePath)
 typedef AFCError AFCRenamePath_f(AFCConnectionRef connection, const char *from, const char *to);
 MOBILEDEVICE_ENTRY(AFCRenamePath)
 
-/* --- Device link (backups). Exported now; every call answers kAMDUnsupportedError until the
- *     backup services are simulated. ---------------------------------------------------- */
+/* --- Device link (backups) ---------------------------------------------------------------
+ * A connection to a device's backup service ("com.apple.mobilebackup2", the current
+ * protocol, or "com.apple.mobilebackup", the older one). Its events wait until the program
+ * takes them: DLWaitForMessage waits at most `timeout` seconds for one event and runs the
+ * matching slot of the callback table on the calling thread (kAMDSuccess), or answers
+ * kAMDNoMessageError when none came, kAMDNotConnectedError once the connection is lost and
+ * nothing is left. DLProcessMessage and DLSendFile never run a callback. A failing DLConnect
+ * runs slot 3 with its description before it returns.
+ * Slots (1-based) and their values: 2 connection made; 3 connection failed (value1: the
+ * description, const char *); 6 connection lost; 7 process message (value1: the message,
+ * plist_t); 10 file data of the older protocol (value1: a data node or null, value2: the info
+ * dictionary); 11 current protocol: progress (value1: const double *), older protocol: the
+ * cancel query asked before each file event (a non-zero answer stops the device).
+ * Connection dictionary: "DLInfoServiceNameKey", and "DLInfoMobileDeviceRefKey" (the
+ * listener's device reference as an integer) or "DLInfoMobileDeviceKey" (a serialized device
+ * description with its "UniqueDeviceID"). */
 
 typedef struct DLConnectionOpaque *DLConnectionRef;
 typedef struct DLDeviceListenerOpaque *DLDeviceListenerRef;

@@ -1,0 +1,97 @@
+#include "LiveRig.h"
+
+#include "backup/BackupSessionFlags.h"
+#include "device/DeviceTimings.h"
+#include "shell/Defaults.h"
+#include "shell/SystemFlags.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+void RecordingPrompt::requestBackupPassword(const QString &deviceID)
+{
+    ++requests;
+    lastDevice = deviceID;
+    const QString answer = answers.isEmpty() ? QString::fromLatin1(kFailedToGetAPassword) : answers.takeFirst();
+    mReceiver->setBackupPassword(answer, remember);
+}
+
+LiveRig::LiveRig()
+{
+    HASDECRYPT = true;
+    gDeviceError.store(0);
+    DeviceTimings &t = deviceTimings();
+    t.backupRetryMs = 10;
+    t.backupErrorRetryMs = 10;
+    t.backupPollMs = 20;
+    t.backupInactivityMs = 400;
+    t.connectionDictRetryMs = 10;
+    t.deviceListenerMs = 500;
+    t.hostSyncPollMs = 10;
+    t.passwordPollMs = 10;
+}
+
+LiveRig::~LiveRig()
+{
+    // The session's own log tells why a case went wrong.
+    if (::testing::Test::HasFailure() && qEnvironmentVariableIsSet("QUILLON_DUMP_LOG"))
+        fprintf(stderr, "%s\n", qUtf8Printable(log()));
+}
+
+void LiveRig::attach(const QMap<QString, QByteArray> &files, const QVariantMap &settings)
+{
+    QVariantMap merged{{QStringLiteral("Domains"),
+                        QVariantMap{{QStringLiteral("com.apple.mobile.backup"),
+                                     QVariantMap{{QStringLiteral("Version"), QStringLiteral("2.1")}}}}}};
+    for (auto it = settings.begin(); it != settings.end(); ++it)
+        merged.insert(it.key(), it.value());
+    mLogStart = rig.logText().size();
+    rig.start();
+    rig.sim.attach(QStringLiteral("phone"), QStringLiteral("Phone"), kUid, false, merged);
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QString path = deviceFolder() + QStringLiteral("/personal/") + it.key();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(it.value());
+    }
+    ASSERT_TRUE(waitUntil([this] { return rig.controller->connectedDevices().size() == 1; }));
+    rig.controller->switchToDevice({});
+    ASSERT_TRUE(rig.waitForConnection(kUid, 10000));
+    ASSERT_TRUE(waitUntil([] { return gAFewSecondsHaveGoneBy.load(); }, 10000));
+}
+
+QString LiveRig::deviceFolder() const
+{
+    return rig.sim.root() + QStringLiteral("/phone");
+}
+
+std::future<int> LiveRig::request()
+{
+    AppController *controller = rig.controller.get();
+    return std::async(std::launch::async, [controller] { return controller->getBackupData(); });
+}
+
+int LiveRig::wait(std::future<int> &result, int timeoutMs)
+{
+    const bool ready = waitUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                                 timeoutMs);
+    EXPECT_TRUE(ready) << "the request did not finish";
+    return ready ? result.get() : -999;
+}
+
+QStringList LiveRig::tempFiles() const
+{
+    QStringList names = QDir(getTempDir()).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
+QByteArray LiveRig::tempFile(const QString &name) const
+{
+    QFile file(getTempDir() + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
