@@ -32,6 +32,8 @@ LiveRig::LiveRig()
     t.deviceListenerMs = 500;
     t.hostSyncPollMs = 10;
     t.passwordPollMs = 10;
+    t.restoreCompleteDelayMs = 20;
+    t.batchPauseMs = 10;
 }
 
 LiveRig::~LiveRig()

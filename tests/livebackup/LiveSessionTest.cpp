@@ -245,8 +245,9 @@ TEST(LiveSession, DeviceFailuresGiveTheirCodesAndOnlyWhatCanSucceedIsTriedAgain)
         EXPECT_EQ(live.wait(result, 30000), 0);
         EXPECT_EQ(gDeviceError.load(), c.code);
         EXPECT_EQ(live.logCount(QStringLiteral("performBackup starting")), c.attempts);
-        if (c.code == 120105)
+        if (c.code == 120105) {
             EXPECT_EQ(gSpace.load(), 6912);
+        }
         EXPECT_FALSE(QFile::exists(getTempDir() + QStringLiteral("sms.db")));
     }
 }
