@@ -185,6 +185,8 @@ TEST(CallsExtraction, VoicemailRecordingsAreMatchedByRowAndDate)
     // The device deleted voicemail 2; a new one took its row id. The cached recording of the
     // old one must not be attached to it; voicemail 1 comes from the cache.
     prepare(1300009999);
+    // A cache written by row id alone (as older versions keyed it) must not match either.
+    rig.exec("uid-phone", "INSERT INTO amrs (uuid, data) VALUES ('2', CAST('#!AMR stale' AS BLOB))");
     voicemail = rig.controller.processVoicemailData(path, &controller, "uid-phone", &error);
     ASSERT_TRUE(voicemail) << error;
     EXPECT_EQ(voicemail->at(1)->amr(), "#!AMR one");

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-ExtractRig::ExtractRig()
+ExtractRig::ExtractRig(const QString &uid)
+    : ArchiveRig(uid)
 {
     QDir().mkpath(workFolder());
     // The name caches are process-wide: every test starts without names.
@@ -19,11 +20,11 @@ ExtractRig::ExtractRig()
     gTempImages.clear();
 }
 
-void ExtractRig::makeArchive()
+void ExtractRig::makeArchive(const QString &uid)
 {
     int error = 0;
     ASSERT_TRUE(controller.getBackupDB(QString(), &error)) << error;
-    ASSERT_TRUE(waitUntil([&] { return controller.shouldArchive(QStringLiteral("uid-phone")); }));
+    ASSERT_TRUE(waitUntil([&] { return controller.shouldArchive(uid); }));
 }
 
 QString ExtractRig::tempFile(const QString &name) const

@@ -9,10 +9,10 @@
 
 struct ExtractRig : ArchiveRig
 {
-    ExtractRig();
+    explicit ExtractRig(const QString &uid = QStringLiteral("uid-phone"));
 
     // The device's archive exists and is listed, so extraction writes into it.
-    void makeArchive();
+    void makeArchive(const QString &uid = QStringLiteral("uid-phone"));
     // The connected device's files lie directly in the temporary folder.
     QString tempFile(const QString &name) const;
     // A backup's work folder (not the temporary folder).
