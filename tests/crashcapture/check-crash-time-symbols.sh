@@ -14,7 +14,7 @@ crash_time_objects=(
   VUCrashMemoryObject VUCrashMachOString VUCrashObjC VUCrashSymbols VUCrashElfTables
   VUCrashFrameSymbol
   VUCrashDwarfEncoding VUCrashDwarfExpression VUCrashDwarfCFAState VUCrashDwarfFrameReader
-  VUCrashFrameWalkerDwarf
+  VUCrashFrameWalkerDwarf VUCrashAsyncPageCache VUCrashFrameWalkCache
 )
 allowed=(
   _GLOBAL_OFFSET_TABLE_ __errno_location __stack_chk_fail

@@ -11,6 +11,7 @@
 #include <unwind.h>
 
 #include <algorithm>
+#include <string>
 
 #include <vector>
 
@@ -82,6 +83,34 @@ TEST_F(FrameWalk, ThroughCodeWithoutFramePointers) {
 TEST_F(FrameWalk, ThroughLibcQsort) {
   unwind_fixture_sort(walkFromHere, &walk);
   expectSameFrames(walk);
+}
+
+TEST_F(FrameWalk, ThroughARecursionWhoseFramesRepeat) {
+  // Levels after the first reuse the rules the walk worked out for the same return
+  // addresses; they must still unwind each level's own frame. The walk ends at the entry
+  // point, whose rules leave the return address undefined: the normal end, not a failure.
+  testing::internal::CaptureStderr();
+  unwind_fixture_recurse(40, walkFromHere, &walk);
+  const std::string log = testing::internal::GetCapturedStderr();
+  expectSameFrames(walk);
+  EXPECT_GT(walk.cursor.size(), 120u);
+  EXPECT_EQ(log.find("Failed to apply"), std::string::npos) << log;
+}
+
+TEST_F(FrameWalk, WithEveryWalkCacheClaimedTheWalkGoesOnUncached) {
+  std::vector<vuframe_walk_cache_t *> claimed;
+  while (vuframe_walk_cache_t *cache = vuframe_walk_cache_claim())
+    claimed.push_back(cache);
+  EXPECT_FALSE(claimed.empty());
+  unwind_fixture_recurse(8, walkFromHere, &walk);
+  for (vuframe_walk_cache_t *cache : claimed)
+    vuframe_walk_cache_release(cache);
+  expectSameFrames(walk);
+
+  // Released caches are claimed again.
+  vuframe_walk_cache_t *again = vuframe_walk_cache_claim();
+  EXPECT_NE(again, nullptr);
+  vuframe_walk_cache_release(again);
 }
 
 Walk *noreturnWalk;

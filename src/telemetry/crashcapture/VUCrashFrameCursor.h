@@ -6,10 +6,14 @@
 // returns non-zero (VUFRAME_ERR_NOFRAME is the normal end), vuframe_cursor_free. The first
 // step delivers the initial state itself; the cursor bounds nothing, the caller caps frames.
 //
+// A cursor claims a walk cache at init (VUCrashFrameWalkCache.h) and gives it back at free:
+// free every cursor that was initialised.
+//
 // Crash-time code: nothing here allocates or locks.
 
 #include "VUCrashAsyncImageList.h"
 #include "VUCrashAsyncThreadState.h"
+#include "VUCrashFrameWalkCache.h"
 
 typedef enum {
   VUFRAME_ERR_NONE = 0,
@@ -30,6 +34,8 @@ struct vuframe_cursor_t {
   uint32_t depth;
   vucrash_async_thread_state_t prev_frame;
   vucrash_async_thread_state_t frame;
+  // What the standard readers map and read, kept for the walk; nullptr when none was free.
+  vuframe_walk_cache_t *cache;
 };
 
 // A frame reader: fills next_frame with the caller of current_frame. previous_frame is
@@ -66,3 +72,16 @@ vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
                                               const vucrash_async_thread_state_t *current_frame,
                                               const vucrash_async_thread_state_t *previous_frame,
                                               vucrash_async_thread_state_t *next_frame);
+
+// The standard readers as vuframe_cursor_next runs them: with the walk's cache (which may be
+// nullptr). The readers above are these without a cache.
+vuframe_error_t vuframe_cursor_read_dwarf_unwind_cached(vuframe_walk_cache_t *cache, vucrash_task_t task,
+                                                        vucrash_async_image_list_t *image_list,
+                                                        const vucrash_async_thread_state_t *current_frame,
+                                                        const vucrash_async_thread_state_t *previous_frame,
+                                                        vucrash_async_thread_state_t *next_frame);
+vuframe_error_t vuframe_cursor_read_frame_ptr_cached(vuframe_walk_cache_t *cache, vucrash_task_t task,
+                                                     vucrash_async_image_list_t *image_list,
+                                                     const vucrash_async_thread_state_t *current_frame,
+                                                     const vucrash_async_thread_state_t *previous_frame,
+                                                     vucrash_async_thread_state_t *next_frame);
