@@ -55,8 +55,9 @@ TEST_F(PageCache, AnswersAsADirectReadDoes) {
     const vucrash_error_t directErr =
         vucrash_async_read_addr(vu_task_self(), at(c.offset), direct.data(), c.length);
     EXPECT_EQ(cachedErr, directErr);
-    if (directErr == VUCRASH_ERR_NONE)
+    if (directErr == VUCRASH_ERR_NONE) {
       EXPECT_EQ(cached, direct);
+    }
   }
 }
 

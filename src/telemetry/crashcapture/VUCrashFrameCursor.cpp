@@ -29,6 +29,16 @@ vuframe_error_t vuframe_cursor_init(vuframe_cursor_t *cursor, vucrash_task_t tas
   return VUFRAME_ERR_NONE;
 }
 
+vucrash_error_t vuframe_cursor_thread_init(vuframe_cursor_t *cursor, vucrash_task_t task, vucrash_thread_t thread,
+                                           vucrash_async_image_list_t *image_list) {
+  vucrash_async_thread_state_t state;
+  const vucrash_error_t err = vucrash_async_thread_state_mach_thread_init(&state, thread);
+  if (err != VUCRASH_ERR_NONE)
+    return err;
+  vuframe_cursor_init(cursor, task, &state, image_list);
+  return VUCRASH_ERR_NONE;
+}
+
 namespace {
 
 // One step; runReader(i, previous, next) runs the i-th of reader_count readers.
@@ -70,11 +80,14 @@ vuframe_error_t step(vuframe_cursor_t *cursor, size_t reader_count, RunReader ru
 }  // namespace
 
 vuframe_error_t vuframe_cursor_next(vuframe_cursor_t *cursor) {
-  // Call frame information first: it is exact where it exists. Frame pointers cover code
-  // without it.
-  return step(cursor, 2, [cursor](size_t i, const vucrash_async_thread_state_t *previous,
+  // Unwind information first, compact then DWARF: it is exact where it exists. Frame
+  // pointers cover code without it.
+  return step(cursor, 3, [cursor](size_t i, const vucrash_async_thread_state_t *previous,
                                   vucrash_async_thread_state_t *next) {
     if (i == 0)
+      return vuframe_cursor_read_compact_unwind_cached(cursor->cache, cursor->task, cursor->image_list,
+                                                       &cursor->frame, previous, next);
+    if (i == 1)
       return vuframe_cursor_read_dwarf_unwind_cached(cursor->cache, cursor->task, cursor->image_list,
                                                      &cursor->frame, previous, next);
     return vuframe_cursor_read_frame_ptr_cached(cursor->cache, cursor->task, cursor->image_list,
