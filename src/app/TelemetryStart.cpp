@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 #include "shell/VarnekLogger.h"
+#include "telemetry/analytics/VUAnalytics.h"
 #include "telemetry/core/VUVovUdezir.h"
 #include "window/TelemetryProviders.h"
 
@@ -15,7 +16,9 @@ const QString kLogUrlKey = QStringLiteral("VULogUrl");
 // Every service Quillon runs, one entry each; the component starts them by priority.
 VUVovUdezir::Services quillonServices()
 {
-    return {};
+    return {
+        VUAnalytics::sharedInstance(),
+    };
 }
 
 } // namespace

@@ -106,4 +106,24 @@ TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
     EXPECT_EQ(VULogDBStorage().countLogsWithGroupId("VovUdezir"), 0u);
 }
 
+TEST_F(QuillonTelemetryRun, ALaunchOpensOneAnalyticsSession)
+{
+    setLogUrl(server.baseUrl());
+    ASSERT_EQ(runQuillon(4000), 0);
+    QStringList sessionIds;
+    QStringList services;
+    for (const auto &request : server.requests()) {
+        const auto logs = QJsonDocument::fromJson(request.decodedBody()).object().value("logs").toArray();
+        for (const auto &value : logs) {
+            const QJsonObject log = value.toObject();
+            if (log.value("type") == "startSession")
+                sessionIds.append(log.value("sid").toString());
+            services += log.value("services").toVariant().toStringList();
+        }
+    }
+    ASSERT_EQ(sessionIds.size(), 1);
+    EXPECT_FALSE(sessionIds.first().isEmpty());
+    EXPECT_TRUE(services.contains("Analytics"));
+}
+
 } // namespace
