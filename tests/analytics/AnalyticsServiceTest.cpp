@@ -78,7 +78,7 @@ TEST_F(AnalyticsTest, PersistenceFlagsOutsideNormalAndCriticalBecomeNormal)
     const Case cases[] = {{0, 1, true}, {1, 1, false}, {2, 2, false}, {3, 1, true}, {255, 1, true}, {0x102, 2, false}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.flags);
-        RecordingLogHandler log(VULogLevelVerbose);
+        auto &log = logLines();
         const QString name = QStringLiteral("Flags%1").arg(c.flags);
         VUAnalytics::trackEvent(name, VUPropertyList(), c.flags);
         std::optional<quint64> stored;

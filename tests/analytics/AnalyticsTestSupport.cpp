@@ -33,9 +33,17 @@ void AnalyticsTest::SetUp()
     recorder = std::make_shared<RecordingGroupDelegate>();
 }
 
+RecordingLogHandler &AnalyticsTest::logLines()
+{
+    if (!mLogLines)
+        mLogLines = std::make_unique<RecordingLogHandler>(VULogLevelVerbose);
+    return *mLogLines;
+}
+
 void AnalyticsTest::TearDown()
 {
     resetSingletons();
+    mLogLines.reset();
     home.reset();
     ShortTimingsTest::TearDown();
 }

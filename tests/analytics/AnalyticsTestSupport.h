@@ -54,6 +54,11 @@ protected:
     // Common-schema logs posted to their endpoint.
     QList<QJsonObject> postedCommonSchemaLogs() const;
 
+    // Records the component's log lines until the component is gone: its queue may still
+    // be logging when a test body ends.
+    RecordingLogHandler &logLines();
+
     std::unique_ptr<TestHome> home;
     std::shared_ptr<RecordingGroupDelegate> recorder;
+    std::unique_ptr<RecordingLogHandler> mLogLines;
 };

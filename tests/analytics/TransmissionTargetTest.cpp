@@ -97,7 +97,7 @@ TEST_F(AnalyticsTest, AChildTargetsEventLeavesAsACommonSchemaLogWithItsOverrides
 TEST_F(AnalyticsTest, TargetsFormATreeOfEnabledFlags)
 {
     startAnalytics();
-    RecordingLogHandler log(VULogLevelVerbose);
+    auto &log = logLines();
     const auto root = VUAnalytics::transmissionTargetForToken("root-1");
     EXPECT_EQ(root->isEnabledKey(), "kVUAnalyticsIsEnabledKey/root");
     const auto child = root->transmissionTargetForToken("child-1");

@@ -40,7 +40,7 @@ std::shared_ptr<VUAnalyticsTransmissionTarget> VUAnalyticsTransmissionTarget::cr
 VUAnalyticsTransmissionTarget::VUAnalyticsTransmissionTarget(const QString &token,
                                                              std::shared_ptr<VUAnalyticsTransmissionTarget> parentTarget,
                                                              std::shared_ptr<VUChannelGroupProtocol> channelGroup)
-    : mParentTarget(std::move(parentTarget)), mChannelGroup(std::move(channelGroup)), mTransmissionTargetToken(token)
+    : mParentTarget(std::move(parentTarget)), mChannelGroup(channelGroup), mTransmissionTargetToken(token)
 {
     // A token without a target key keys its flag by the whole token, so such targets do
     // not all share one flag.
@@ -92,7 +92,7 @@ std::shared_ptr<VUAnalyticsTransmissionTarget> VUAnalyticsTransmissionTarget::tr
     std::lock_guard guard(analyticsLock());
     if (const auto child = mChildTransmissionTargets.value(token))
         return child;
-    auto child = create(token, shared_from_this(), mChannelGroup);
+    auto child = create(token, shared_from_this(), mChannelGroup.lock());
     mChildTransmissionTargets.insert(token, child);
     return child;
 }

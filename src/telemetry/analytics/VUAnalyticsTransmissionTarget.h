@@ -54,7 +54,7 @@ public:
     std::shared_ptr<VUAnalyticsTransmissionTarget> parentTarget() const { return mParentTarget; }
     QMap<QString, std::shared_ptr<VUAnalyticsTransmissionTarget>> childTransmissionTargets() const;
     QString isEnabledKey() const { return mIsEnabledKey; }
-    std::shared_ptr<VUChannelGroupProtocol> channelGroup() const { return mChannelGroup; }
+    std::shared_ptr<VUChannelGroupProtocol> channelGroup() const { return mChannelGroup.lock(); }
     QString transmissionTargetToken() const { return mTransmissionTargetToken; }
 
 private:
@@ -66,6 +66,8 @@ private:
     // Guarded by the analytics lock.
     QMap<QString, std::shared_ptr<VUAnalyticsTransmissionTarget>> mChildTransmissionTargets;
     QString mIsEnabledKey;
-    std::shared_ptr<VUChannelGroupProtocol> mChannelGroup;
+    // Weak: an event's log refers to its target until it is stored, and the log waits on the
+    // group's own queue, so a strong reference would keep the group alive from inside it.
+    std::weak_ptr<VUChannelGroupProtocol> mChannelGroup;
     QString mTransmissionTargetToken;
 };
