@@ -32,6 +32,9 @@ void startTelemetry()
     VUVovUdezir::start(kAppSecret, quillonServices());
     // Its threads end before the program's static objects do.
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
+        // A service keeps the channel group it was started with: it goes first, so the
+        // group (and its queue) goes with the component.
+        VUAnalytics::resetSharedInstance();
         VUVovUdezir::resetSharedInstance();
     });
     VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
