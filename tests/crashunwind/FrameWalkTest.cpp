@@ -167,6 +167,23 @@ TEST_F(FrameWalk, AParkedThreadIsWalkedFromTheRegistersItStored) {
   EXPECT_FALSE(vucrash_async_thread_state_has_reg(&state, VUCRASH_REG_IP));
 }
 
+// A list made by a static initialiser, before main and before the engine's own initialisers
+// may have run.
+vucrash_async_image_list_t gEarlyList;
+const bool gEarlyListMade = [] {
+  const bool made = vucrash_nasync_image_list_init(&gEarlyList, vu_task_self()) == VUCRASH_ERR_NONE;
+  vucrash_nasync_image_list_refresh(&gEarlyList);
+  return made;
+}();
+
+TEST(FrameWalkBeforeMain, ImagesListedByAStaticInitialiserAreWalked) {
+  ASSERT_TRUE(gEarlyListMade);
+  Walk walk;
+  walk.list = &gEarlyList;
+  unwind_fixture_a(walkFromHere, &walk);
+  expectSameFrames(walk);
+}
+
 Walk *noreturnWalk;
 
 }  // namespace

@@ -24,7 +24,7 @@ struct vucrash_async_mobject_t {
 };
 
 // The page size, read once before main (VUCrashPageSize.cpp) so crash-time code never asks.
-extern const uint64_t vucrash_page_size_value;
+extern uint64_t vucrash_page_size_value;
 uint64_t vucrash_async_page_size();
 
 vucrash_error_t vucrash_async_mobject_init(vucrash_async_mobject_t *mobj, vucrash_task_t task, uint64_t task_addr,
