@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 #include "shell/VarnekLogger.h"
+#include "telemetry/analytics/VUAnalytics.h"
 #include "telemetry/core/VUVovUdezir.h"
 #include "window/TelemetryProviders.h"
 
@@ -15,7 +16,9 @@ const QString kLogUrlKey = QStringLiteral("VULogUrl");
 // Every service Quillon runs, one entry each; the component starts them by priority.
 VUVovUdezir::Services quillonServices()
 {
-    return {};
+    return {
+        VUAnalytics::sharedInstance(),
+    };
 }
 
 } // namespace
@@ -29,6 +32,9 @@ void startTelemetry()
     VUVovUdezir::start(kAppSecret, quillonServices());
     // Its threads end before the program's static objects do.
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
+        // A service keeps the channel group it was started with: it goes first, so the
+        // group (and its queue) goes with the component.
+        VUAnalytics::resetSharedInstance();
         VUVovUdezir::resetSharedInstance();
     });
     VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));

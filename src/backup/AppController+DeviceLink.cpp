@@ -11,6 +11,8 @@
 #include "backup/Keybag.h"
 #include "backup/WantedFiles.h"
 #include "device/DeviceTimings.h"
+#include "extract/AddressBookState.h"
+#include "extract/BookmarkState.h"
 #include "interfaces/FRWindowHub.h"
 #include "platform/ProcessLookup.h"
 #include "shell/DataLocks.h"

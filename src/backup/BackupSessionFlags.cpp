@@ -7,7 +7,7 @@ std::atomic<int64_t> gSpace{0};
 std::atomic<bool> is20Stuff{false};
 std::atomic<bool> gDontAllowRestoreOn40{false};
 std::atomic<bool> gUsingOldStuff{false};
-std::atomic<int> gNumNotes{0}, gNumAddresses{0}, gNumBookmarks{0};
+std::atomic<int> gNumNotes{0};
 
 std::atomic<bool> mBackupFinished{false};
 std::atomic<bool> mHadError{false}, mHadBadError{false};

@@ -32,8 +32,8 @@ extern std::atomic<bool> is20Stuff;
 extern std::atomic<bool> gDontAllowRestoreOn40;
 // The older protocol is in use and no version was negotiated yet.
 extern std::atomic<bool> gUsingOldStuff;
-// Item counters of the status line.
-extern std::atomic<int> gNumNotes, gNumAddresses, gNumBookmarks;
+// The notes counter of the status line (contacts and bookmarks count in src/extract).
+extern std::atomic<int> gNumNotes;
 
 // --- The session thread's own (backupLock) ----------------------------------------------------
 // Set while a session runs; a callback clears it when the device says the session is over.
