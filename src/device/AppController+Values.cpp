@@ -213,7 +213,7 @@ QString AppController::statusText(QString *colour)
     const QString via = connectionTypeString();
     const QString plain = tr("%1 Connected via %2").arg(name, via);
     const Mode mode = window ? window->windowMode() : Mode::Other;
-    if (mWaitingForMediaApplication.load() && isDataMode(mode))
+    if ((mWaitingForMediaApplication.load() || mWaitingForiTunes.load()) && isDataMode(mode))
         return tr("%1 Connected via %2 (Waiting for iTunes Sync to Finish...)").arg(name, via);
     const QString transient = message();
     if (!transient.isNull() && isDataMode(mode))

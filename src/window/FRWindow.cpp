@@ -6,6 +6,7 @@
 #include "QNSecurityWindow.h"
 #include "SourceListModel.h"
 #include "archive/ArchiveFolder.h"
+#include "backup/ui/BackupPasswordSheet.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
@@ -136,6 +137,13 @@ void FRWindow::finishLaunching()
     setArchiveLocation(location);
     if (mDevice) {
         mDevice->setWindow(this);
+        // The sheet that asks for a locked device's backup password; the window owns it.
+        auto *sheet = new BackupPasswordSheet(this, mDevice);
+        mDevice->setBackupPasswordPrompt(sheet);
+        QObject::connect(sheet, &QObject::destroyed, [device = mDevice] {
+            if (gSharedAppController.load() == device)
+                device->setBackupPasswordPrompt(nullptr);
+        });
         mDevice->setupiPhone();
     }
 }
