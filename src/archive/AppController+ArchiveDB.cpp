@@ -140,6 +140,16 @@ void AppController::closeBackupDBs()
     mBackupDBs.takeAll();
 }
 
+bool AppController::closeBackupDB(const QString &key)
+{
+    std::lock_guard local(localLock);
+    mBackupDBs.take(key);
+    // Every archive user holds localLock while it works, so a handle left now is held by a
+    // reader that does not (drawing) or was dropped from the cache while still in use; the
+    // caller gives up rather than move a file under it.
+    return ArchiveDB::openCount(key) == 0;
+}
+
 void AppController::setDevicesOnMain(const QList<std::shared_ptr<QNArchive>> &archives)
 {
     QList<std::shared_ptr<QNArchive>> sorted = archives;

@@ -113,8 +113,10 @@ int AppController::addPieceToCache(const QVariant &piece, const QString &toDB, c
                     return 1;
                 }
             } else if (!stagedExists && !targetInfo.exists()) {
+                // A row would point at nothing: the piece is not cached, and the run goes on.
                 VarnekLog("Missing file for add cache AMR with path Error %s, %s", qUtf8Printable(target),
                           "smspieces");
+                return 0;
             }
             if (!staged.isEmpty() && QFileInfo(staged).isFile())
                 QFile::remove(staged); // only once the target is in place

@@ -2,12 +2,38 @@
 
 #include "shell/VarnekLogger.h"
 
+#include <QHash>
+
 #include <sqlite3.h>
 
-ArchiveDB::ArchiveDB(sqlite3 *handle, const QString &key) : mHandle(handle), mKey(key) {}
+#include <mutex>
+
+namespace {
+
+std::mutex gOpenLock;
+QHash<QString, int> gOpen; // key -> handles alive; gOpenLock
+
+} // namespace
+
+ArchiveDB::ArchiveDB(sqlite3 *handle, const QString &key) : mHandle(handle), mKey(key)
+{
+    std::lock_guard lock(gOpenLock);
+    ++gOpen[mKey];
+}
+
+int ArchiveDB::openCount(const QString &key)
+{
+    std::lock_guard lock(gOpenLock);
+    return gOpen.value(key);
+}
 
 ArchiveDB::~ArchiveDB()
 {
+    {
+        std::lock_guard lock(gOpenLock);
+        if (--gOpen[mKey] <= 0)
+            gOpen.remove(mKey);
+    }
     clearAllKept();
     // Statements prepared and never finalised (a probe left behind) would make the close
     // fail with SQLITE_BUSY and keep the file open: finalise whatever is left first.

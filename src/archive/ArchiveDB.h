@@ -35,6 +35,8 @@ public:
     ArchiveDB &operator=(const ArchiveDB &) = delete;
 
     sqlite3 *handle() const { return mHandle; }
+    // How many handles of `key` are open in this process (cached or held anywhere).
+    static int openCount(const QString &key);
     const QString &key() const { return mKey; }
 
     // The kept statement slot; null until a writer prepares it. Caller holds localLock.

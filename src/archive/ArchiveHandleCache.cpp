@@ -49,6 +49,17 @@ std::vector<ArchiveDBPtr> ArchiveHandleCache::takeAll()
     return handles;
 }
 
+ArchiveDBPtr ArchiveHandleCache::take(const QString &key)
+{
+    std::lock_guard lock(dbArrayLock);
+    const auto it = mSlots.find(key);
+    if (it == mSlots.end())
+        return nullptr;
+    ArchiveDBPtr db = std::move(it->second->db);
+    mSlots.erase(it);
+    return db;
+}
+
 size_t ArchiveHandleCache::size() const
 {
     std::lock_guard lock(dbArrayLock);

@@ -32,6 +32,8 @@ public:
     // Empties the cache and returns what it held; each handle closes when its last holder
     // lets go.
     std::vector<ArchiveDBPtr> takeAll();
+    // Removes one key's handle and returns it (null when none was open).
+    ArchiveDBPtr take(const QString &key);
     size_t size() const;
 
 private:

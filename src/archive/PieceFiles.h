@@ -17,4 +17,11 @@ bool moveIntoPlace(const QString &from, const QString &to, QString *error = null
 // Writes `data` to `to` the same way.
 bool writeIntoPlace(const QByteArray &data, const QString &to, QString *error = nullptr);
 
+// For many files at once: the same copy without flushing each file (a kill still never
+// leaves a partial file under its final name; the temporary is noted for the next start).
+// The caller makes them durable together with flushFileSystemOf before it relies on them.
+bool copyIntoPlaceUnflushed(const QString &from, const QString &to, QString *error = nullptr);
+// Flushes everything written to the file system that holds `path`.
+bool flushFileSystemOf(const QString &path);
+
 } // namespace PieceFiles

@@ -1,6 +1,10 @@
 #include "archive/QNArchive.h"
 
 #include "archive/ArchiveFolder.h"
+#include "archive/ArchiveSql.h"
+#include "device/AppController.h"
+#include "platform/NotificationCenter.h"
+#include "shell/DataLocks.h"
 
 #include "platform/Paths.h"
 #include "shell/Defaults.h"
@@ -43,7 +47,111 @@ std::optional<QString> singleText(sqlite3 *db, const char *sql, bool *prepared =
 
 QString tr(const char *text) { return QCoreApplication::translate("QNArchive", text); }
 
+// The shared handle of an archive that exists; never creates a database (a key whose file
+// went, say by a detach, must not come back as an empty archive).
+ArchiveDBPtr existingHandle(const QString &key, int *error)
+{
+    AppController *controller = gSharedAppController.load();
+    if (!controller || key.isEmpty() || !controller->hasBackupTable(key)) {
+        *error = SQLITE_CANTOPEN;
+        return nullptr;
+    }
+    return controller->getBackupDB(key, error);
+}
+
 } // namespace
+
+QString QNArchive::uuid() const
+{
+    std::lock_guard lock(mFieldsLock);
+    return mUuid;
+}
+
+void QNArchive::setUuid(const QString &uuid)
+{
+    std::lock_guard lock(mFieldsLock);
+    mUuid = uuid;
+}
+
+QString QNArchive::displayname() const
+{
+    std::lock_guard lock(mFieldsLock);
+    return mDisplayname;
+}
+
+void QNArchive::setDisplaynameField(const QString &name)
+{
+    std::lock_guard lock(mFieldsLock);
+    mDisplayname = name;
+}
+
+bool QNArchive::setArchiveThis(bool archiveThis)
+{
+    std::lock_guard local(localLock);
+    int error = 0;
+    const ArchiveDBPtr db = existingHandle(uuid(), &error);
+    if (!db) {
+        VarnekLog("Error opening backup to get name: (%d) %s", error, "");
+        return false;
+    }
+    sqlite3 *handle = db->handle();
+    int rc = ArchiveSql::exec(handle, "DELETE FROM props WHERE key='archive';");
+    if (rc != SQLITE_OK) {
+        VarnekLog("Error removing archive prop to backup table: (%d) %s", rc, sqlite3_errmsg(handle));
+        return false;
+    }
+    rc = ArchiveSql::exec(handle, archiveThis ? "INSERT INTO props (key, value) VALUES('archive', 'YES')"
+                                              : "INSERT INTO props (key, value) VALUES('archive', 'NO')");
+    if (rc != SQLITE_OK) {
+        VarnekLog("Error adding archive prop to backup table: (%d) %s", rc, sqlite3_errmsg(handle));
+        return false;
+    }
+    mArchiveThis.store(archiveThis);
+    return true;
+}
+
+bool QNArchive::setDisplayname(const QString &name)
+{
+    if (name.isNull() || name.trimmed().isEmpty())
+        return false;
+    {
+        std::lock_guard local(localLock);
+        int error = 0;
+        const ArchiveDBPtr db = existingHandle(uuid(), &error);
+        if (!db) {
+            VarnekLog("Error opening backup to get name: (%d) %s", error, "");
+            return false;
+        }
+        SqlStatement update(db->handle(), "UPDATE props SET value=? WHERE key='phonename'");
+        update.bind(1, name);
+        const int rc = update.ok() ? update.step() : update.rc();
+        if (rc != SQLITE_DONE) {
+            VarnekLog("Error updating props in backup table: (%d) %s", rc, sqlite3_errmsg(db->handle()));
+            return false;
+        }
+    }
+    mUpdated.store(kUpdatedRenamed);
+    setDisplaynameField(name);
+    NotificationCenter::defaultCenter().postNotificationName(NotificationNames::QNArchiveEdited, this);
+    return true;
+}
+
+void QNArchive::updateCounts()
+{
+    std::lock_guard local(localLock);
+    int error = 0;
+    const ArchiveDBPtr db = existingHandle(uuid(), &error);
+    if (!db) {
+        VarnekLog("Error opening backup to get counts: (%d) %s", error, "");
+        return;
+    }
+    if (auto n = singleText(db->handle(), "SELECT COUNT(*) FROM message"))
+        mNumMessages.store(n->toInt());
+    if (auto n = singleText(db->handle(), "SELECT COUNT(*) FROM voicemail"))
+        mNumVoicemails.store(n->toInt());
+    if (auto n = singleText(db->handle(), "SELECT COUNT(*) FROM call"))
+        mNumCalls.store(n->toInt());
+}
 
 QString QNArchive::archiveLocation()
 {
@@ -56,7 +164,7 @@ QNArchive::initWithUuid(const QString &uuid, const QList<std::shared_ptr<QNArchi
 {
     auto archive = std::make_shared<QNArchive>();
     archive->mUuid = uuid;
-    archive->mArchiveThis = true;
+    archive->mArchiveThis.store(true);
 
     Database db;
     const QByteArray path = QDir(folder).filePath(uuid + QStringLiteral(".db")).toUtf8();
@@ -76,17 +184,17 @@ QNArchive::initWithUuid(const QString &uuid, const QList<std::shared_ptr<QNArchi
     }
     if (singleText(db.handle, "SELECT value FROM props WHERE key='archive'").value_or(QString())
         == QLatin1String("NO"))
-        archive->mArchiveThis = false;
+        archive->mArchiveThis.store(false);
 
     if (auto n = singleText(db.handle, "SELECT COUNT(*) FROM message"))
-        archive->mNumMessages = n->toInt();
+        archive->mNumMessages.store(n->toInt());
     if (auto n = singleText(db.handle, "SELECT COUNT(*) FROM voicemail"))
-        archive->mNumVoicemails = n->toInt();
+        archive->mNumVoicemails.store(n->toInt());
     if (auto n = singleText(db.handle, "SELECT COUNT(*) FROM call"))
-        archive->mNumCalls = n->toInt();
+        archive->mNumCalls.store(n->toInt());
     VarnekLog("LOAD: initWithUuid for %s (%s) messages:%d calls:%d",
-              qUtf8Printable(archive->mDisplayname), qUtf8Printable(uuid), archive->mNumMessages,
-              archive->mNumCalls);
+              qUtf8Printable(archive->mDisplayname), qUtf8Printable(uuid), archive->numMessages(),
+              archive->numCalls());
     return archive;
 }
 
@@ -121,7 +229,7 @@ QString QNArchive::createUniqueNameForPhone(const QString &name, const QString &
 
 bool QNArchive::comparePhoneNames(const QNArchive &other) const
 {
-    return mDisplayname.compare(other.mDisplayname, Qt::CaseInsensitive) < 0;
+    return displayname().compare(other.displayname(), Qt::CaseInsensitive) < 0;
 }
 
 QList<std::shared_ptr<QNArchive>> QNArchive::getAllDevices()

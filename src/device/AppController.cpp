@@ -29,7 +29,7 @@ QString tr(const char *text)
 AppController::AppController()
 {
     gSharedAppController.store(this);
-    // Observing "QNArchiveEdited" (archive list refresh) joins with the archive subsystem.
+    observeArchiveEdits();
 }
 
 AppController::~AppController()

@@ -527,6 +527,9 @@ public:
     // Forgets every cached handle (each closes when its last holder lets go); at quit and
     // whenever the archive list is rebuilt.
     void closeBackupDBs();
+    // Closes the one key's handle before its files are moved. False when another holder
+    // still keeps it open (the file must then stay where it is). Caller holds localLock.
+    bool closeBackupDB(const QString &key);
     // Main thread: the archive list, sorted by display name.
     void setDevicesOnMain(const QList<std::shared_ptr<QNArchive>> &archives);
     // The archive list as last set, for any thread.
@@ -776,6 +779,37 @@ public:
     // Cache piece names (last path components) seen in use by this run; localLock.
     QStringList usedQnmdbFiles;
 
+    // ======== Archive list and archive actions ========
+    // (src/archive/AppController+ArchiveActions.cpp, +ArchiveList.cpp)
+    //
+    // What the user asks of archives (the archive manager's actions): each is confirmed in a
+    // sheet (interfaces/ArchiveSheets.h), carried out by QNArchive's operations or the merge,
+    // and announced with "QNArchiveEdited". Main thread. The merge, the export and the
+    // duplicate removal run on a worker with progress; their result sheet comes back to the
+    // main thread, which is the last thing each action does.
+
+    // The modifier keys held while the remove action was chosen (the window maps its keys).
+    struct RemoveModifiers
+    {
+        bool control; // duplicate removal
+        bool command; // export
+        bool option;  // detach (all false when value-initialised: `{}`)
+    };
+    void deleteArchive(const QList<std::shared_ptr<QNArchive>> &archives, RemoveModifiers modifiers = {});
+    void detachArchive(const QList<std::shared_ptr<QNArchive>> &archives);
+    void exportArchive(const QList<std::shared_ptr<QNArchive>> &archives);
+    void removeDuplicates(const QList<std::shared_ptr<QNArchive>> &archives);
+    // Asks, then merges `source` into `into` (a drop of one row of the manager onto another).
+    void mergeArchive(const std::shared_ptr<QNArchive> &source, const std::shared_ptr<QNArchive> &into);
+    void doMerge(const std::shared_ptr<QNArchive> &source, const std::shared_ptr<QNArchive> &target);
+
+    // Observer of "QNArchiveEdited" (registered by the constructor; the notification may be
+    // posted on any thread and is handled on the main thread): closes the cached handles,
+    // sorts the list, has the archive windows refresh and clears the edited archive's
+    // `updated` (`editedArchive` is the notification's object, compared by address).
+    void updateArchives(const void *editedArchive);
+
+
 private:
     void resetState();
     // The session's steps (src/backup/AppController+BackupSession.cpp).
@@ -785,6 +819,9 @@ private:
     bool olderProtocolSession(const QVariantMap &connectionDict);
     std::atomic<BackupPasswordPrompt *> mPasswordPrompt{nullptr};
     std::shared_ptr<WorkFolderNames> mSessionNames; // backupLock
+    void observeArchiveEdits();
+    // Runs `work` on a worker of the controller (archive actions).
+    void runArchiveWork(std::function<void()> work);
     bool addCallOrVoicemail(const FRCallInfo &call, const QString &device, bool preserveID, int *error,
                             bool voicemail);
     bool deleteLocal(int rowid, const QString &table, const QString &device, bool forReal);

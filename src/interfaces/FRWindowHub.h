@@ -73,6 +73,13 @@ public:
     // window's progress timer (negative, above the maximum or while cancelling: indeterminate).
     virtual void setBackupProgressMax(double max) = 0;
     virtual void setBackupProgressValue(double value) = 0;
+    // --- Archives ---------------------------------------------------------------------------
+    // An archive changed: each archive window rebuilds its source list and re-selects what it
+    // showed. Windows without archive windows ignore them.
+    virtual void updateCallArchive() {}
+    virtual void updateSMSArchive() {}
+    virtual void updateVoicemailArchive() {}
+
     // The backup folder may not be read: shows the help window on reading it (created on
     // first use, brought to the front). Windows without one ignore it.
     virtual void showBackupsAccessHelp() {}

@@ -1,6 +1,7 @@
 #include "Paths.h"
 
 #include <QDir>
+#include <QFile>
 #include <QtGlobal>
 
 namespace {
@@ -36,6 +37,34 @@ QString caches() { return cacheHome(); }
 QString backupFolder() { return dataHome() + QStringLiteral("/MobileSync/Backup"); }
 QString temporaryRoot() { return QDir::cleanPath(QDir::tempPath()); }
 QString autostartFolder() { return configHome() + QStringLiteral("/autostart"); }
+
+QString desktop()
+{
+    const QString fallback = home() + QStringLiteral("/Desktop");
+    QFile file(configHome() + QStringLiteral("/user-dirs.dirs"));
+    // The file is a few lines; anything larger is not one the desktop wrote.
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 65536)
+        return fallback;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (!line.startsWith("XDG_DESKTOP_DIR="))
+            continue;
+        QString value = QString::fromUtf8(line.mid(int(qstrlen("XDG_DESKTOP_DIR="))));
+        if (value.size() < 2 || !value.startsWith(QLatin1Char('"')) || !value.endsWith(QLatin1Char('"')))
+            return fallback;
+        value = value.mid(1, value.size() - 2);
+        // The format allows only "$HOME/..." or an absolute path.
+        if (value == QLatin1String("$HOME") || value == QLatin1String("$HOME/"))
+            return fallback; // a desktop that is home itself means no desktop folder
+        if (value.startsWith(QLatin1String("$HOME/")))
+            return QDir::cleanPath(home() + value.mid(5));
+        if (QDir::isAbsolutePath(value) && value != QLatin1String("/"))
+            return QDir::cleanPath(value);
+        return fallback;
+    }
+    return fallback;
+}
 
 QString resolveUserPath(const QString &path)
 {

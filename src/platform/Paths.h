@@ -29,6 +29,9 @@ QString backupFolder();
 QString temporaryRoot();
 // The autostart folder of the login session (login items).
 QString autostartFolder();
+// The desktop ("~/Desktop/" of the host design): XDG_DESKTOP_DIR from the user-dirs file in
+// the config home when it names a folder other than home itself, else ~/Desktop.
+QString desktop();
 
 // Turns a stored path of the host design ("~/Library/Application Support/Quillon",
 // "~/Documents/x") into the folder it means here. Paths without a tilde are returned as

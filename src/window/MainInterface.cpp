@@ -2,6 +2,7 @@
 
 #include "FRWindow.h"
 #include "window/EmojiPictureScalerImage.h"
+#include "archive/ui/ArchiveSheetDialogs.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
 #include "shell/AppDelegate.h"
@@ -145,6 +146,8 @@ int runMainInterface(int argc, char **argv)
     AppDelegate delegate;
     FRWindow window(controller.get(), &delegate);
     delegate.mainWindow = &window;
+    // The archive actions ask on the main window until the archive manager exists.
+    ArchiveSheets::install(new ArchiveSheetDialogs(&window));
     controller->awakeFromNib();
     window.awakeFromNib();
 
@@ -167,5 +170,6 @@ int runMainInterface(int argc, char **argv)
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     const int result = app.exec();
     controller.reset();
+    ArchiveSheets::install(nullptr);
     return result;
 }

@@ -82,6 +82,11 @@ TEST(PieceCache, AStagedFileMovesIntoThePieceFolderBeforeItsRowIsWritten)
     EXPECT_FALSE(QFileInfo::exists(getTempDir() + "big-2"));
     EXPECT_EQ(readFile(folder + "/big-2"), "older");
     EXPECT_EQ(rig.text("uid-phone", "SELECT path FROM smspieces WHERE uuid='big-2'"), "uid-phone.qnmdb/big-2");
+
+    // Neither a staged copy nor a file in place: no row points at nothing.
+    EXPECT_EQ(c.addPieceToCache(folder + "/big-3", QString(), "big-3", 100, false), 0);
+    EXPECT_EQ(rig.number("uid-phone", "SELECT COUNT(*) FROM smspieces WHERE uuid='big-3'"), 0);
+    EXPECT_FALSE(c.loadSMSPieceFromCache("big-3", false, QString()).isValid());
 }
 
 TEST(PieceCache, APieceFileOutsideAPieceFolderIsRefused)

@@ -65,6 +65,9 @@ public:
     std::atomic<double> progressMax{0};
     std::atomic<double> progressValue{0};
     void loadArchiveWindows() override { record(QStringLiteral("loadArchiveWindows")); }
+    void updateCallArchive() override { record(QStringLiteral("updateCallArchive")); }
+    void updateSMSArchive() override { record(QStringLiteral("updateSMSArchive")); }
+    void updateVoicemailArchive() override { record(QStringLiteral("updateVoicemailArchive")); }
     void setThreadRunning(bool running) override
     {
         record(QStringLiteral("setThreadRunning"), running ? QStringLiteral("YES") : QStringLiteral("NO"));

@@ -41,3 +41,27 @@ TEST(Paths, ResolvesStoredHostPaths)
         EXPECT_EQ(Paths::resolveUserPath(QString::fromUtf8(c.stored)), c.expected);
     }
 }
+
+TEST(Paths, DesktopComesFromTheUserDirsFileElseHomeDesktop)
+{
+    TestHome home;
+    const QString h = home.path();
+    EXPECT_EQ(Paths::desktop(), h + "/Desktop"); // no user-dirs file
+    struct Case {
+        const char *line;
+        QString expected;
+    } cases[] = {
+        {"XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"", h + "/Schreibtisch"},
+        {"XDG_DESKTOP_DIR=\"/srv/desk\"", "/srv/desk"},
+        {"XDG_DESKTOP_DIR=\"$HOME/\"", h + "/Desktop"},   // home itself: no desktop folder
+        {"XDG_DESKTOP_DIR=\"relative/desk\"", h + "/Desktop"},
+        {"XDG_DESKTOP_DIR=$HOME/unquoted", h + "/Desktop"},
+        {"# XDG_DESKTOP_DIR=\"/commented\"", h + "/Desktop"},
+        {"XDG_DOCUMENTS_DIR=\"$HOME/Docs\"", h + "/Desktop"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        home.writeFile(".config/user-dirs.dirs", QByteArray("# written by the desktop\n") + c.line + "\n");
+        EXPECT_EQ(Paths::desktop(), c.expected);
+    }
+}

@@ -32,3 +32,18 @@ TEST(Trash, MovesIntoTheUsersTrashAndReportsMissingItems)
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(Trash::moveToTrash(QString(), &error));
 }
+
+TEST(Trash, AnItemStaysWhereItIsWhenTheTrashCannotBeMade)
+{
+    TestHome home;
+    const QString file = home.writeFile("Documents/note.txt", "keep me");
+    home.writeFile(".local/share/Trash", "a file where the Trash would be");
+    const QString cwd = QDir::currentPath();
+    QString error;
+    EXPECT_FALSE(Trash::moveToTrash(file, &error));
+    EXPECT_FALSE(error.isEmpty());
+    QFile kept(file);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "keep me");
+    EXPECT_FALSE(QFileInfo::exists(cwd + "/files/note.txt"));
+}
