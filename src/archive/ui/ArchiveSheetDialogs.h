@@ -9,13 +9,11 @@
 
 #include "interfaces/ArchiveSheets.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QProgressDialog>
 
-#include <atomic>
-
-class QMessageBox;
-class QProgressDialog;
 class QWidget;
 
 class ArchiveSheetDialogs : public QObject, public ArchiveSheets
