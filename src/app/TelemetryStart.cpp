@@ -3,6 +3,7 @@
 #include "platform/UserDefaults.h"
 #include "shell/VarnekLogger.h"
 #include "telemetry/core/VUVovUdezir.h"
+#include "telemetry/crashes/VUCrashes.h"
 #include "window/TelemetryProviders.h"
 
 #include <QCoreApplication>
@@ -15,8 +16,16 @@ const QString kLogUrlKey = QStringLiteral("VULogUrl");
 // Every service Quillon runs, one entry each; the component starts them by priority.
 VUVovUdezir::Services quillonServices()
 {
-    return {};
+    return {
+        VUCrashes::sharedInstance(),
+    };
 }
+
+// The application's part in crash reporting: it is the crashes service's delegate and
+// implements none of its hooks, so every crash report is sent.
+class QuillonCrashesDelegate : public VUCrashesDelegate
+{
+};
 
 } // namespace
 
@@ -27,9 +36,12 @@ void startTelemetry()
     if (!logUrl.isEmpty())
         VUVovUdezir::setLogUrl(logUrl);
     VUVovUdezir::start(kAppSecret, quillonServices());
+    static const auto crashesDelegate = std::make_shared<QuillonCrashesDelegate>();
+    VUCrashes::setDelegate(crashesDelegate);
     // Its threads end before the program's static objects do.
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
         VUVovUdezir::resetSharedInstance();
+        VUCrashes::resetSharedInstance();
     });
     VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
 }
