@@ -129,12 +129,13 @@ TEST_F(CrashesServiceTest, TheUserDecides)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        // Each case is a machine of its own: no log store, defaults or reports carried over.
         resetSingletons();
+        home.reset();
+        home = std::make_unique<TestHome>();
         server.clearRequests();
-        VUUserDefaults::shared()->removeObjectForKey(VUCrashes::kUserConfirmationKey);
         if (c.alwaysFlag)
             VUUserDefaults::shared()->setObject(true, VUCrashes::kUserConfirmationKey);
-        QDir(dataPath("crashes")).removeRecursively();
         storeReport("700000001", buildReport());
 
         const auto crashes = VUCrashes::sharedInstance();
