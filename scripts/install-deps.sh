@@ -13,6 +13,7 @@ packages=(
   clang lld-14 llvm-14
   xvfb xauth sqlite3
   iproute2
+  gdb
 )
 
 missing=()

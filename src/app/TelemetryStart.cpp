@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 #include "shell/VarnekLogger.h"
+#include "telemetry/analytics/VUAnalytics.h"
 #include "telemetry/core/VUVovUdezir.h"
 #include "telemetry/crashes/VUCrashes.h"
 #include "window/TelemetryProviders.h"
@@ -17,6 +18,7 @@ const QString kLogUrlKey = QStringLiteral("VULogUrl");
 VUVovUdezir::Services quillonServices()
 {
     return {
+        VUAnalytics::sharedInstance(),
         VUCrashes::sharedInstance(),
     };
 }
@@ -40,8 +42,11 @@ void startTelemetry()
     VUCrashes::setDelegate(crashesDelegate);
     // Its threads end before the program's static objects do.
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
-        VUVovUdezir::resetSharedInstance();
+        // A service keeps the channel group it was started with: it goes first, so the
+        // group (and its queue) goes with the component.
+        VUAnalytics::resetSharedInstance();
         VUCrashes::resetSharedInstance();
+        VUVovUdezir::resetSharedInstance();
     });
     VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
 }

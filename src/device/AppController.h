@@ -50,6 +50,8 @@ class FRSMSInfo;
 class FRCallInfo;
 class SMSDataController;
 class CallListController;
+class FRBookmarkInfo;
+struct sqlite3;
 // As backup/DeviceBackup.h declares it; repeated so this header stays light.
 using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
 struct ManifestEntry;
@@ -617,6 +619,81 @@ public:
     // The contact stored in the archive: "name", "entry", "image" (keys after a missing one
     // left out), or empty.
     QVariantMap loadContactFromCache(const QString &contactId, bool loadImage, const QString &fromDB);
+
+    // ======== Extraction of device databases (src/extract) ========
+    //
+    // Each entry reads one copied device database (in the temporary folder for the connected
+    // device, or in a backup's work folder) into records and, when the device is archived,
+    // writes the rows its archive lacks in one transaction. They run on list controllers' load
+    // threads and hold localLock for the whole run; nothing here waits for the main thread.
+    // Results: the records, or nullopt with *error set: 0 when the file is not there (nothing
+    // to read), kExtractionCancelled when the quit flag ended the run (nothing was kept, and
+    // nothing downstream may treat the run as complete), or the failing step's code.
+    static constexpr int kExtractionCancelled = -144;
+    // The schema generation of a device database ("_ClientVersion"): 0 without the row,
+    // 100000 (the newest) when the query fails.
+    static int getClientVersion(sqlite3 *db);
+    // The messages database ("sms.db"). `device` may carry the "thumbcache" prefix of a
+    // backup work folder; `backup` is the backup on disk the file came from, or null.
+    std::optional<QList<std::shared_ptr<FRSMSInfo>>>
+    processSMSData(const QString &path, SMSDataController *controller, const QString &device, int *error,
+                   int64_t synctime, const DeviceBackupPtr &backup);
+    // The contacts database and its pictures database (`pixFile` may be empty). A connected
+    // run publishes the contacts and groups (extract/AddressBookState.h); every run fills the
+    // name caches of `deviceNumber` (a device id or a backup work folder's cache key).
+    // 0 (also for a missing file) or the failing step's code.
+    int processAddressData(const QString &addressFile, const QString &pixFile, const QString &deviceNumber,
+                           bool forConnected);
+    // Call history: "CallHistory.storedata" beside `path` when there, else `path` (the older
+    // "call_history.db"). `device` may carry the "callbackup" prefix. `oldestWA` (may be
+    // null) receives the date of the oldest WhatsApp call the history lists. Newest first;
+    // an empty list when there is no call.
+    std::optional<QList<std::shared_ptr<FRCallInfo>>>
+    processCallData(const QString &path, CallListController *controller, const QString &device, int *error,
+                    QDateTime *oldestWA);
+    // WhatsApp's call log ("calls.log"); events from one second before `oldestWA` on are left
+    // out (the history lists them). In the log's order.
+    std::optional<QList<std::shared_ptr<FRCallInfo>>>
+    processWACallData(const QString &path, CallListController *controller, const QString &device, int *error,
+                      const QDateTime &oldestWA);
+    // Voicemail ("voicemail.db" and "<row id>.amr" beside it); `device` may carry the
+    // "voicemailbackup" prefix. Highest row id first. Voicemail without a recording is
+    // listed, never archived.
+    std::optional<QList<std::shared_ptr<FRCallInfo>>>
+    processVoicemailData(const QString &path, CallListController *controller, const QString &device, int *error);
+    // Stores a call or voicemail the archive does not hold yet (caller holds localLock and
+    // the run's transaction). False with *error set on failure.
+    bool archiveCall(const FRCallInfo &call, const QString &device, bool voicemail, int *error);
+    // Copies the names (and pictures) of `contacts` (lookup key -> contact id) from the name
+    // caches of `fromDB` to those of `toDB`, and into the archive's contacts table of `toDB`
+    // when it is archived. Takes gGlobalCacheLock, releases it, then takes localLock.
+    // 0 or the failing step's code.
+    int addContacts(const QVariantMap &contacts, const QString &fromDB, const QString &toDB, bool update);
+    // Safari's files in `folder` (the temporary or a work folder): open pages, history by
+    // day, bookmarks with their folders and the reading list. The records (also kept in
+    // gBookmarks, extract/BookmarkState.h), their group nodes hung under the shared root
+    // only when the whole load succeeded.
+    std::optional<QList<std::shared_ptr<FRBookmarkInfo>>> processSafariData(const QString &folder, int *error);
+    // WhatsApp's chat storage ("ChatStorage.sqlite"): arguments and results as for
+    // processSMSData; the controller's total grows by the WhatsApp messages when "SHOW_SMS"
+    // is on. The partners' profile pictures are cached afterwards.
+    std::optional<QList<std::shared_ptr<FRSMSInfo>>>
+    processWhatsAppData(const QString &path, SMSDataController *controller, const QString &device, int *error,
+                        int64_t synctime, const DeviceBackupPtr &backup);
+    void cacheWAProfilePhotosAt(const QString &folder, const QString &forDevice, bool forBackup,
+                                const DeviceBackupPtr &backup, int64_t synctime);
+    void addPhotosForKeys(const QStringList &keys, const QString &dataLocation, const QString &forDevice,
+                          bool forBackup, const DeviceBackupPtr &backup, int64_t synctime);
+    // A contact card for a shared location, named "Dropped Pin", with its map address.
+    static QByteArray mapVcardWithLong(double longitude, double latitude);
+    // Adds a partner handle once; group handles (with "-") are left out.
+    static void addKey(const QString &handle, QStringList &to);
+    // A Messenger contact's picture from the picture service named by the environment
+    // variable QUILLON_PICTURE_SERVICE (none without it); only an image answer counts.
+    static QByteArray getJPGDataWithFacebookID(const QString &userId);
+    static QByteArray getJPGDataGraphURL(const QString &address);
+    // Cache piece names (last path components) seen in use by this run; localLock.
+    QStringList usedQnmdbFiles;
 
 private:
     void resetState();

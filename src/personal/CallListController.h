@@ -17,4 +17,5 @@ public:
     // The key of the contact cache that names the rows.
     virtual QString cacheDBName() const = 0;
     virtual void setNumTotalCalls(int total) = 0;
+    virtual int numTotalCalls() const { return 0; }
 };

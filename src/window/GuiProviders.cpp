@@ -1,5 +1,6 @@
 #include "GuiProviders.h"
 
+#include "InitialsPicture.h"
 #include "device/QNSharableApp.h"
 #include "interfaces/HTMLTextConverter.h"
 #include "telemetry/core/VUDeviceTracker.h"
@@ -59,6 +60,7 @@ void GuiProviders::install()
 {
     QNSharableApp::setIconScaler(scaleIconTo24);
     HTMLTextConverter::install(std::make_shared<DocumentConverter>());
+    ContactPictureMaker::install(std::make_shared<InitialsPicture>());
 
     rememberScreenSize(QGuiApplication::primaryScreen());
     QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, qGuiApp, &rememberScreenSize);

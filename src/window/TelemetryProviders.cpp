@@ -1,5 +1,9 @@
 #include "TelemetryProviders.h"
 
+#include "AnalyticsPageViews.h"
+
+#include "platform/NotificationCenter.h"
+#include "telemetry/analytics/VUSessionTracker.h"
 #include "telemetry/core/VUApplicationState.h"
 #include "telemetry/core/VUDeviceTracker.h"
 
@@ -29,6 +33,20 @@ void readApplicationState(Qt::ApplicationState state)
     gApplicationState = state == Qt::ApplicationHidden ? VUApplicationStateBackground : VUApplicationStateActive;
 }
 
+// The session tracker hears the application becoming active and leaving active as the
+// design's notifications, on the main thread.
+void postActivationChange(Qt::ApplicationState state)
+{
+    static Qt::ApplicationState previous = QGuiApplication::applicationState();
+    const bool wasActive = previous == Qt::ApplicationActive;
+    const bool isActive = state == Qt::ApplicationActive;
+    previous = state;
+    if (isActive && !wasActive)
+        NotificationCenter::defaultCenter().postNotificationName(VUSessionTracker::kWillBecomeActive);
+    else if (wasActive && !isActive)
+        NotificationCenter::defaultCenter().postNotificationName(VUSessionTracker::kDidResignActive);
+}
+
 } // namespace
 
 void installTelemetryProviders()
@@ -38,6 +56,7 @@ void installTelemetryProviders()
         return;
     readScreen();
     readApplicationState(QGuiApplication::applicationState());
+    postActivationChange(QGuiApplication::applicationState());
     QObject::connect(app, &QGuiApplication::primaryScreenChanged, app, [](QScreen *screen) {
         readScreen();
         if (screen)
@@ -46,6 +65,8 @@ void installTelemetryProviders()
     if (QScreen *screen = QGuiApplication::primaryScreen())
         QObject::connect(screen, &QScreen::geometryChanged, screen, [] { readScreen(); });
     QObject::connect(app, &QGuiApplication::applicationStateChanged, app, readApplicationState);
+    QObject::connect(app, &QGuiApplication::applicationStateChanged, app, postActivationChange);
+    installAnalyticsPageViews();
 
     VUDeviceTracker::setScreenSizeProvider([] { return QSize(gScreenWidth.load(), gScreenHeight.load()); });
     VUApplicationStateProvider::setApplicationStateProvider([] { return gApplicationState.load(); });

@@ -86,8 +86,14 @@ TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
     gone.stop();
     setLogUrl(goneUrl);
     ASSERT_EQ(runQuillon(1500), 0);
-    // The queued two are kept, beside the run's own start log of the services it runs.
-    EXPECT_GE(VULogDBStorage().countLogsWithGroupId("VovUdezir"), 2u);
+    // The queued logs and the run's own start-service log wait in the store.
+    QStringList stored;
+    for (const auto &log : VULogDBStorage().logsFromDBWithGroupId("VovUdezir"))
+        if (const auto started = std::dynamic_pointer_cast<VUStartServiceLog>(log); started && started->services)
+            stored += *started->services;
+    EXPECT_TRUE(stored.contains("Queued1"));
+    EXPECT_TRUE(stored.contains("Queued2"));
+    EXPECT_TRUE(stored.contains("Analytics"));
 
     // The next run reaches the server: the queued logs are posted and then deleted.
     setLogUrl(server.baseUrl());
@@ -105,6 +111,26 @@ TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
     EXPECT_TRUE(services.contains("Queued1"));
     EXPECT_TRUE(services.contains("Queued2"));
     EXPECT_EQ(VULogDBStorage().countLogsWithGroupId("VovUdezir"), 0u);
+}
+
+TEST_F(QuillonTelemetryRun, ALaunchOpensOneAnalyticsSession)
+{
+    setLogUrl(server.baseUrl());
+    ASSERT_EQ(runQuillon(4000), 0);
+    QStringList sessionIds;
+    QStringList services;
+    for (const auto &request : server.requests()) {
+        const auto logs = QJsonDocument::fromJson(request.decodedBody()).object().value("logs").toArray();
+        for (const auto &value : logs) {
+            const QJsonObject log = value.toObject();
+            if (log.value("type") == "startSession")
+                sessionIds.append(log.value("sid").toString());
+            services += log.value("services").toVariant().toStringList();
+        }
+    }
+    ASSERT_EQ(sessionIds.size(), 1);
+    EXPECT_FALSE(sessionIds.first().isEmpty());
+    EXPECT_TRUE(services.contains("Analytics"));
 }
 
 } // namespace

@@ -14,7 +14,8 @@ crash_time_objects=(
   VUCrashMemoryObject VUCrashMachOString VUCrashObjC VUCrashSymbols VUCrashElfTables
   VUCrashFrameSymbol
   VUCrashDwarfEncoding VUCrashDwarfExpression VUCrashDwarfCFAState VUCrashDwarfFrameReader
-  VUCrashFrameWalkerDwarf
+  VUCrashFrameWalkerDwarf VUCrashAsyncPageCache VUCrashFrameWalkCache VUCrashCompactUnwind
+  VUCrashFrameWalkerCompactUnwind VUCrashAsyncThreadStateParked
 )
 allowed=(
   _GLOBAL_OFFSET_TABLE_ __errno_location __stack_chk_fail

@@ -123,7 +123,8 @@ TEST(ElfTables, SymbolCountsMatchTheFiles)
 
 TEST(ElfTables, EhFrameIsFoundThroughItsSearchTable)
 {
-    const LoadedObject &libc = objectNamed(loadedObjects(), "libc.so");
+    const std::vector<LoadedObject> objects = loadedObjects();
+    const LoadedObject &libc = objectNamed(objects, "libc.so");
     vucrash_async_mobject_t hdr, frame;
     ASSERT_EQ(vucrash_async_elf_tables_map_eh_frame_hdr(&libc.tables, &hdr), VUCRASH_ERR_NONE);
     EXPECT_EQ(*reinterpret_cast<const uint8_t *>(hdr.address), 1); // table version
@@ -137,6 +138,28 @@ TEST(ElfTables, EhFrameIsFoundThroughItsSearchTable)
               VUCRASH_ERR_NONE);
     EXPECT_GT(length, 0u);
     EXPECT_EQ(id, 0u);
+
+    // The mapping ends with the section's zero terminator, not at the end of its segment: a
+    // crash-time walk probes only what it may read.
+    std::istringstream sections(runCommand("readelf -S -W " + libc.path));
+    uint64_t sectionSize = 0;
+    for (std::string line; std::getline(sections, line);) {
+        const size_t at = line.find(".eh_frame ");
+        if (at == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(at + 10));
+        std::string type, address, offset, size;
+        fields >> type >> address >> offset >> size;
+        sectionSize = std::stoull(size, nullptr, 16);
+    }
+    ASSERT_GT(sectionSize, 0u);
+    EXPECT_LE(frame.length, sectionSize);
+    EXPECT_GT(frame.length, sectionSize / 2);
+    uint32_t terminator = 1;
+    ASSERT_EQ(vucrash_async_mobject_read_uint32(&frame, &vucrash_async_byteorder_direct, frame.base_address,
+                                                static_cast<int64_t>(frame.length - 4), &terminator),
+              VUCRASH_ERR_NONE);
+    EXPECT_EQ(terminator, 0u);
 }
 
 } // namespace

@@ -96,3 +96,30 @@ TEST_F(ThreePages, TranslationsThatWrapOrLeaveTheObjectFail)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ThreePages, InASegmentOnlyTheEndsAreProbedAndAnUnreadableEndFallsBackToProbing)
+{
+    vucrash_async_mobject_t mobj;
+    ASSERT_EQ(vucrash_async_mobject_init_in_segment(&mobj, vu_task_self(), at(10), 3 * page - 20), VUCRASH_ERR_NONE);
+    EXPECT_EQ(vucrash_async_mobject_length(&mobj), 3 * page - 20);
+    uint8_t byte = 0;
+    EXPECT_EQ(vucrash_async_mobject_read_uint8(&mobj, at(page + 5), 0, &byte), VUCRASH_ERR_NONE);
+    EXPECT_EQ(byte, static_cast<uint8_t>(page + 5));
+    EXPECT_EQ(vucrash_async_mobject_read_uint8(&mobj, at(3 * page - 10), 0, &byte), VUCRASH_ERR_INVAL);
+    vucrash_async_mobject_free(&mobj);
+
+    // The last page gone: the range is probed page by page and cut where reading stops.
+    ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+    ASSERT_EQ(vucrash_async_mobject_init_in_segment(&mobj, vu_task_self(), at(10), 3 * page - 20), VUCRASH_ERR_NONE);
+    EXPECT_EQ(vucrash_async_mobject_length(&mobj), 2 * page - 10);
+    vucrash_async_mobject_free(&mobj);
+
+    // The first page gone too: nothing can be read.
+    ASSERT_EQ(mprotect(base, 3 * page, PROT_NONE), 0);
+    EXPECT_EQ(vucrash_async_mobject_init_in_segment(&mobj, vu_task_self(), at(10), 3 * page - 20), VUCRASH_ERR_NOMEM);
+    ASSERT_EQ(mprotect(base, 3 * page, PROT_READ | PROT_WRITE), 0);
+}
+
+} // namespace

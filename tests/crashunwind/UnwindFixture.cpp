@@ -53,6 +53,29 @@ __attribute__((noinline)) int unwind_fixture_sort(vucrash_async_thread_state_cur
   return values[0] + values[5];
 }
 
+static int recurseDepth;
+
+static int compareAndRecurse(const void *l, const void *r) {
+  if (recurseDepth > 0) {
+    const int depth = recurseDepth;
+    recurseDepth = 0;
+    unwind_fixture_recurse(depth - 1, sortCallback, sortContext);
+  }
+  return *static_cast<const int *>(l) - *static_cast<const int *>(r);
+}
+
+__attribute__((noinline)) int unwind_fixture_recurse(int depth, vucrash_async_thread_state_current_callback callback,
+                                                     void *context) {
+  if (depth == 0)
+    return vucrash_async_thread_state_current(callback, context);
+  sortCallback = callback;
+  sortContext = context;
+  recurseDepth = depth;
+  int values[] = {2, 1};
+  qsort(values, 2, sizeof(int), compareAndRecurse);
+  return values[0];
+}
+
 __attribute__((noinline)) void unwind_fixture_ends_in_noreturn(void *context) {
   volatile int locals[4];
   locals[0] = 1;

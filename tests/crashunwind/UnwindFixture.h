@@ -11,6 +11,9 @@ extern "C" {
 int unwind_fixture_a(vucrash_async_thread_state_current_callback callback, void *context);
 // Sorts with qsort; the comparator captures the thread, so the walk crosses libc.
 int unwind_fixture_sort(vucrash_async_thread_state_current_callback callback, void *context);
+// Recurses `depth` levels, each through qsort's comparator, and captures the thread at the
+// bottom: the same few return addresses over and over.
+int unwind_fixture_recurse(int depth, vucrash_async_thread_state_current_callback callback, void *context);
 // Defined by the test: captures the thread and leaves by longjmp.
 [[noreturn]] void unwind_test_capture_and_leave(void *context);
 // Calls unwind_test_capture_and_leave as its final instruction.

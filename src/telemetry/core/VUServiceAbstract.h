@@ -36,7 +36,8 @@ public:
     // The stored flag.
     bool isEnabled() const;
     // Changes the flag: applyEnabledState first (which sees the old stored value), then stores.
-    void setEnabled(bool isEnabled);
+    // A service that switches more than its unit (analytics: its targets) extends it.
+    virtual void setEnabled(bool isEnabled);
     // Base: the unit is enabled, or disabled with its logs deleted. Overrides call it first.
     virtual void applyEnabledState(bool isEnabled);
     bool canBeUsed() const;

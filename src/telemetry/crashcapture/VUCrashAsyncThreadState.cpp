@@ -163,8 +163,10 @@ void vucrash_async_thread_state_mcontext_init(vucrash_async_thread_state_t *stat
   es.trapno = static_cast<uint16_t>(g[REG_TRAPNO]);
   es.err = static_cast<uint32_t>(g[REG_ERR]);
   es.faultvaddr = static_cast<uint64_t>(g[REG_CR2]);
-#endif
   state->valid_regs = UINT64_MAX;
+#else
+  (void)mcontext;
+#endif
 }
 
 void vucrash_async_thread_state_copy(vucrash_async_thread_state_t *dest,

@@ -148,9 +148,16 @@ enum {
 // Clears the state for a CPU type (7 i386, 0x1000007 x86_64); VUCRASH_ERR_NOTSUP otherwise.
 vucrash_error_t vucrash_async_thread_state_init(vucrash_async_thread_state_t *state,
                                                 uint64_t cpu_type);
-// Every register of a signal's machine context (x86_64), all marked valid.
+// Every register of a signal's machine context, all marked valid (x86_64; elsewhere no
+// register is valid, so such a thread carries no frames).
 void vucrash_async_thread_state_mcontext_init(vucrash_async_thread_state_t *state,
                                               const mcontext_t *mcontext);
+
+// Another thread's registers, as it stored them when it was parked (VUCrashThreadParking.h):
+// every register valid. VUCRASH_ERR_INTERNAL (with a debug line) when the thread has not
+// parked; VUCRASH_ERR_NOTSUP on processors other than x86_64, whose threads carry no frames.
+vucrash_error_t vucrash_async_thread_state_mach_thread_init(vucrash_async_thread_state_t *state,
+                                                            vucrash_thread_t thread);
 
 typedef vucrash_error_t (*vucrash_async_thread_state_current_callback)(
     vucrash_async_thread_state_t *state, void *context);

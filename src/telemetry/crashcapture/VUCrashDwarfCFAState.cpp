@@ -545,8 +545,9 @@ vucrash_error_t evalExpression(vucrash_task_t task, const vucrash_async_thread_s
 }
 
 template <typename P>
-vucrash_error_t readWord(vucrash_task_t task, vucrash_vm_address_t address, P *value) {
-  return vucrash_async_read_addr(task, address, value, sizeof(P));
+vucrash_error_t readWord(vucrash_async_page_cache_t *stack, vucrash_task_t task, vucrash_vm_address_t address,
+                         P *value) {
+  return vucrash_async_page_cache_read(stack, task, address, value, sizeof(P));
 }
 
 }  // namespace
@@ -556,7 +557,8 @@ vucrash_error_t dwarf_cfa_state<P, S>::apply_state(vucrash_task_t task,
                                                    const vucrash_async_dwarf_cie_info_t *cie_info,
                                                    const vucrash_async_thread_state_t *thread_state,
                                                    const vucrash_async_byteorder_t *byteorder,
-                                                   vucrash_async_thread_state_t *new_thread_state) const {
+                                                   vucrash_async_thread_state_t *new_thread_state,
+                                                   vucrash_async_page_cache_t *stack) const {
   vucrash_async_thread_state_copy(new_thread_state, thread_state);
   vucrash_async_thread_state_clear_volatile_regs(new_thread_state);
 
@@ -610,7 +612,7 @@ vucrash_error_t dwarf_cfa_state<P, S>::apply_state(vucrash_task_t task,
     P newValue = 0;
     switch (regRule) {
       case VUCRASH_DWARF_CFA_REG_RULE_OFFSET:
-        if ((err = readWord(task, static_cast<P>(cfa + value), &newValue))) {
+        if ((err = readWord(stack, task, static_cast<P>(cfa + value), &newValue))) {
           VUCR_LOG("Failed to read offset(N) register value: %d", static_cast<int>(err));
           return err;
         }
@@ -650,7 +652,7 @@ vucrash_error_t dwarf_cfa_state<P, S>::apply_state(vucrash_task_t task,
         if ((err = evalExpression<P, S>(task, thread_state, byteorder, exprAddr, exprLength, &cfa, 1, &result)))
           return err;
         if (regRule == VUCRASH_DWARF_CFA_REG_RULE_EXPRESSION) {
-          if ((err = readWord(task, result, &newValue))) {
+          if ((err = readWord(stack, task, result, &newValue))) {
             VUCR_LOG("Failed to read register value from expression result: %d", static_cast<int>(err));
             return err;
           }

@@ -9,6 +9,7 @@
 // Crash-time code: nothing here allocates or locks.
 
 #include "VUCrashAsyncThreadState.h"
+#include "VUCrashAsyncPageCache.h"
 #include "VUCrashDwarfFrameReader.h"
 
 typedef enum {
@@ -83,7 +84,8 @@ class dwarf_cfa_state {
   vucrash_error_t apply_state(vucrash_task_t task, const vucrash_async_dwarf_cie_info_t *cie_info,
                               const vucrash_async_thread_state_t *thread_state,
                               const vucrash_async_byteorder_t *byteorder,
-                              vucrash_async_thread_state_t *new_thread_state) const;
+                              vucrash_async_thread_state_t *new_thread_state,
+                              vucrash_async_page_cache_t *stack = nullptr) const;
 
   // Lists the current level's rules bucket by bucket, along each chain.
   class iterator {

@@ -259,7 +259,8 @@ vucrash_error_t gnu_ehptr_reader<machine_ptr>::read(const vucrash_async_mobject_
   machine_ptr decoded = static_cast<machine_ptr>(base + value);
   if (encoding & VUCRASH_DW_EH_PE_indirect) {
     machine_ptr target = 0;
-    err = vucrash_async_read_addr(vucrash_async_mobject_task(mobj), decoded, &target, sizeof(target));
+    err = vucrash_async_page_cache_read(indirect_pages_, vucrash_async_mobject_task(mobj), decoded, &target,
+                                        sizeof(target));
     if (err != VUCRASH_ERR_NONE)
       return err;
     decoded = target;

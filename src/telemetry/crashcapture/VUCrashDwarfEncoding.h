@@ -7,6 +7,7 @@
 // Crash-time code: nothing here allocates or locks.
 
 #include "VUCrashAsync.h"
+#include "VUCrashAsyncPageCache.h"
 #include "VUCrashMemoryObject.h"
 
 // Unsigned and signed LEB128 at address + offset. A number that runs out of the mapping is
@@ -76,6 +77,8 @@ class gnu_ehptr_reader {
   void set_text_base(vucrash_vm_address_t text_addr) { text_addr_ = text_addr; has_text_ = true; }
   void set_data_base(vucrash_vm_address_t data_addr) { data_addr_ = data_addr; has_data_ = true; }
   void set_func_base(vucrash_vm_address_t func_addr) { func_addr_ = func_addr; has_func_ = true; }
+  // Indirect pointers (a personality routine's slot) are read through these pages when set.
+  void set_indirect_pages(vucrash_async_page_cache_t *pages) { indirect_pages_ = pages; }
 
   vucrash_error_t read(const vucrash_async_mobject_t *mobj, vucrash_vm_address_t location,
                        vucrash_vm_off_t offset, uint8_t encoding, machine_ptr *result,
@@ -92,6 +95,7 @@ class gnu_ehptr_reader {
   vucrash_vm_address_t data_addr_ = 0;
   bool has_func_ = false;
   vucrash_vm_address_t func_addr_ = 0;
+  vucrash_async_page_cache_t *indirect_pages_ = nullptr;
 };
 
 }  // namespace async

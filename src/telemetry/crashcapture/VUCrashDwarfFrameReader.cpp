@@ -48,7 +48,8 @@ vucrash_error_t readWidth(const vucrash_async_mobject_t *mobj,
 template <typename machine_ptr>
 vucrash_error_t parseFde(vucrash_async_dwarf_fde_info_t *info, const vucrash_async_mobject_t *mobj,
                          const vucrash_async_byteorder_t *byteorder,
-                         vucrash_vm_address_t fde_address, bool debug_frame) {
+                         vucrash_vm_address_t fde_address, bool debug_frame,
+                         vucrash_async_page_cache_t *indirect_pages = nullptr) {
   const vucrash_vm_address_t base = vucrash_async_mobject_base_address(mobj);
   EntryHeader header;
   uint32_t length32;
@@ -93,6 +94,7 @@ vucrash_error_t parseFde(vucrash_async_dwarf_fde_info_t *info, const vucrash_asy
   info->cie_offset = cieAddress - base;
 
   gnu_ehptr_reader<machine_ptr> ptrReader(byteorder);
+  ptrReader.set_indirect_pages(indirect_pages);
   vucrash_async_dwarf_cie_info_t cie;
   err = vucrash_async_dwarf_cie_info_init(&cie, mobj, byteorder, &ptrReader, cieAddress);
   if (err != VUCRASH_ERR_NONE) {
@@ -401,8 +403,8 @@ vucrash_error_t dwarf_frame_reader::find_fde_in_table(vucrash_vm_address_t pc,
     return err;
   const vucrash_vm_address_t fdeAddress = hdr + static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(fde32)));
 
-  err = m64_ ? parseFde<uint64_t>(fde_info, mobj_, byteorder_, fdeAddress, false)
-             : parseFde<uint32_t>(fde_info, mobj_, byteorder_, fdeAddress, false);
+  err = m64_ ? parseFde<uint64_t>(fde_info, mobj_, byteorder_, fdeAddress, false, indirect_pages_)
+             : parseFde<uint32_t>(fde_info, mobj_, byteorder_, fdeAddress, false, indirect_pages_);
   if (err != VUCRASH_ERR_NONE)
     return err;
   if (fde_info->pc_start <= pc && pc < fde_info->pc_end)
@@ -447,8 +449,8 @@ vucrash_error_t dwarf_frame_reader::find_fde_linear(vucrash_vm_off_t offset, vuc
     }
     const uint64_t cieMarker = debug_frame_ ? (header.width == 8 ? UINT64_MAX : UINT32_MAX) : 0;
     if (cieId != cieMarker) {
-      const vucrash_error_t err = m64_ ? parseFde<uint64_t>(fde_info, mobj_, byteorder_, entry, debug_frame_)
-                                       : parseFde<uint32_t>(fde_info, mobj_, byteorder_, entry, debug_frame_);
+      const vucrash_error_t err = m64_ ? parseFde<uint64_t>(fde_info, mobj_, byteorder_, entry, debug_frame_, indirect_pages_)
+                                       : parseFde<uint32_t>(fde_info, mobj_, byteorder_, entry, debug_frame_, indirect_pages_);
       // One FDE we cannot read (a bad CIE, an unknown augmentation) says nothing about the
       // others: skip it rather than give up on the whole image.
       if (err == VUCRASH_ERR_NONE && fde_info->pc_start <= pc && pc < fde_info->pc_end)

@@ -83,8 +83,11 @@ class dwarf_frame_reader {
     m64_ = m64;
     debug_frame_ = debug_frame;
     hdr_ = nullptr;
+    indirect_pages_ = nullptr;
     return VUCRASH_ERR_NONE;
   }
+  // Pages through which the CIEs' indirect pointers are read (a walk's cache), when set.
+  void set_indirect_pages(vucrash_async_page_cache_t *pages) { indirect_pages_ = pages; }
   // The section's search table (.eh_frame_hdr), when the image has one; find_fde then
   // searches it instead of walking the section.
   void set_search_table(const vucrash_async_mobject_t *eh_frame_hdr) { hdr_ = eh_frame_hdr; }
@@ -106,6 +109,7 @@ class dwarf_frame_reader {
   bool m64_ = true;
   bool debug_frame_ = false;
   const vucrash_async_mobject_t *hdr_ = nullptr;
+  vucrash_async_page_cache_t *indirect_pages_ = nullptr;
 };
 
 }  // namespace async

@@ -150,6 +150,35 @@ void readDynamic(vucrash_async_elf_tables_t *image, uint64_t dynamic, const Rang
     image->dynstr_size = strsz;
 }
 
+// .eh_frame ends at its zero terminator (or, without one, where the entries stop fitting):
+// what a crash-time mapping needs to probe, instead of the rest of the segment.
+uint64_t ehFrameLength(vucrash_task_t task, uint64_t frame, uint64_t available)
+{
+    vucrash_async_mobject_t mobj;
+    if (vucrash_async_mobject_init(&mobj, task, frame, available, false) != VUCRASH_ERR_NONE)
+        return available;
+    const uint64_t length = vucrash_async_mobject_length(&mobj);
+    uint64_t offset = 0;
+    while (offset + 4 <= length) {
+        uint32_t length32;
+        vucrash_async_memcpy(&length32, reinterpret_cast<const void *>(mobj.address + offset), 4);
+        if (length32 == 0)
+            return offset + 4;
+        uint64_t entry = length32;
+        uint64_t header = 4;
+        if (length32 == 0xffffffffu) {
+            if (offset + 12 > length)
+                break;
+            vucrash_async_memcpy(&entry, reinterpret_cast<const void *>(mobj.address + offset + 4), 8);
+            header = 12;
+        }
+        if (entry > length - offset - header)
+            break;
+        offset += header + entry;
+    }
+    return available;
+}
+
 } // namespace
 
 void vucrash_nasync_elf_tables_init(vucrash_async_elf_tables_t *tables, vucrash_task_t task, int64_t slide,
@@ -196,6 +225,24 @@ void vucrash_nasync_elf_tables_init(vucrash_async_elf_tables_t *tables, vucrash_
                         tables->eh_frame_size = start + ph.p_filesz - frame;
                 }
             }
+            if (tables->eh_frame_size)
+                tables->eh_frame_size = ehFrameLength(task, frame, tables->eh_frame_size);
+        }
+        // Crash-time mappings probe only the ends of these ranges, which is sound only when
+        // each lies inside one loaded segment: a table anywhere else is not used.
+        bool hdrInSegment = false;
+        for (uint16_t i = 0; i < phnum; ++i) {
+            ElfW(Phdr) ph;
+            if (readTask(task, phdr_addr + i * sizeof ph, &ph) && ph.p_type == PT_LOAD) {
+                uint64_t start = bias + ph.p_vaddr;
+                uint64_t hdr = tables->eh_frame_hdr_addr;
+                if (hdr >= start && hdr < start + ph.p_filesz && tables->eh_frame_hdr_size <= start + ph.p_filesz - hdr)
+                    hdrInSegment = true;
+            }
+        }
+        if (!hdrInSegment) {
+            tables->eh_frame_hdr_addr = 0;
+            tables->eh_frame_hdr_size = 0;
         }
     }
     if (dynamic)
@@ -206,14 +253,22 @@ vucrash_error_t vucrash_async_elf_tables_map_eh_frame(const vucrash_async_elf_ta
 {
     if (!image->eh_frame_addr || !image->eh_frame_size)
         return VUCRASH_ERR_NOTFOUND;
-    return vucrash_async_mobject_init(mobj, image->task, image->eh_frame_addr, image->eh_frame_size, false);
+    // Both lie inside one loaded segment (found that way when the image was listed).
+    return vucrash_async_mobject_init_in_segment(mobj, image->task, image->eh_frame_addr, image->eh_frame_size);
 }
 
 vucrash_error_t vucrash_async_elf_tables_map_eh_frame_hdr(const vucrash_async_elf_tables_t *image, vucrash_async_mobject_t *mobj)
 {
     if (!image->eh_frame_hdr_addr || !image->eh_frame_hdr_size)
         return VUCRASH_ERR_NOTFOUND;
-    return vucrash_async_mobject_init(mobj, image->task, image->eh_frame_hdr_addr, image->eh_frame_hdr_size, true);
+    vucrash_error_t err = vucrash_async_mobject_init_in_segment(mobj, image->task, image->eh_frame_hdr_addr,
+                                                                image->eh_frame_hdr_size);
+    // The search table is used whole or not at all.
+    if (err == VUCRASH_ERR_NONE && mobj->length < image->eh_frame_hdr_size) {
+        vucrash_async_mobject_free(mobj);
+        return VUCRASH_ERR_NOMEM;
+    }
+    return err;
 }
 
 vucrash_error_t vucrash_async_elf_tables_find_symbol_by_pc(const vucrash_async_elf_tables_t *image, uint64_t pc,

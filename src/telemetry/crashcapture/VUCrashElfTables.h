@@ -16,7 +16,7 @@ struct vucrash_async_elf_tables_t {
     uint64_t eh_frame_hdr_addr; // 0 when the image has no PT_GNU_EH_FRAME
     uint64_t eh_frame_hdr_size;
     uint64_t eh_frame_addr;     // 0 when unknown
-    uint64_t eh_frame_size;     // up to the end of the segment that holds it
+    uint64_t eh_frame_size;     // to its terminator, else to the end of its segment
     uint64_t dynsym_addr;       // 0 when the image has no dynamic symbols
     uint64_t dynsym_count;
     uint64_t dynsym_entsize;

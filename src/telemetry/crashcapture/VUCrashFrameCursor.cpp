@@ -25,20 +25,25 @@ vuframe_error_t vuframe_cursor_init(vuframe_cursor_t *cursor, vucrash_task_t tas
   cursor->image_list = image_list;
   vucrash_async_memset(&cursor->prev_frame, 0, sizeof(cursor->prev_frame));
   vucrash_async_thread_state_copy(&cursor->frame, thread_state);
+  cursor->cache = vuframe_walk_cache_claim();
   return VUFRAME_ERR_NONE;
 }
 
-vuframe_error_t vuframe_cursor_next(vuframe_cursor_t *cursor) {
-  // Call frame information first: it is exact where it exists. Frame pointers cover code
-  // without it.
-  static const vuframe_cursor_frame_reader_t readers[] = {vuframe_cursor_read_dwarf_unwind,
-                                                          vuframe_cursor_read_frame_ptr};
-  return vuframe_cursor_next_with_readers(cursor, readers, sizeof(readers) / sizeof(readers[0]));
+vucrash_error_t vuframe_cursor_thread_init(vuframe_cursor_t *cursor, vucrash_task_t task, vucrash_thread_t thread,
+                                           vucrash_async_image_list_t *image_list) {
+  vucrash_async_thread_state_t state;
+  const vucrash_error_t err = vucrash_async_thread_state_mach_thread_init(&state, thread);
+  if (err != VUCRASH_ERR_NONE)
+    return err;
+  vuframe_cursor_init(cursor, task, &state, image_list);
+  return VUCRASH_ERR_NONE;
 }
 
-vuframe_error_t vuframe_cursor_next_with_readers(vuframe_cursor_t *cursor,
-                                                 const vuframe_cursor_frame_reader_t *readers,
-                                                 size_t reader_count) {
+namespace {
+
+// One step; runReader(i, previous, next) runs the i-th of reader_count readers.
+template <typename RunReader>
+vuframe_error_t step(vuframe_cursor_t *cursor, size_t reader_count, RunReader runReader) {
   if (cursor->depth == 0) {
     cursor->depth = 1;
     return VUFRAME_ERR_NONE;
@@ -51,7 +56,7 @@ vuframe_error_t vuframe_cursor_next_with_readers(vuframe_cursor_t *cursor,
   vucrash_async_thread_state_t next;
   vuframe_error_t err = VUFRAME_ERR_INVAL;
   for (size_t i = 0; i < reader_count; ++i) {
-    err = readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+    err = runReader(i, previous, &next);
     if (err == VUFRAME_ERR_NONE)
       break;
   }
@@ -72,6 +77,33 @@ vuframe_error_t vuframe_cursor_next_with_readers(vuframe_cursor_t *cursor,
   return VUFRAME_ERR_NONE;
 }
 
+}  // namespace
+
+vuframe_error_t vuframe_cursor_next(vuframe_cursor_t *cursor) {
+  // Unwind information first, compact then DWARF: it is exact where it exists. Frame
+  // pointers cover code without it.
+  return step(cursor, 3, [cursor](size_t i, const vucrash_async_thread_state_t *previous,
+                                  vucrash_async_thread_state_t *next) {
+    if (i == 0)
+      return vuframe_cursor_read_compact_unwind_cached(cursor->cache, cursor->task, cursor->image_list,
+                                                       &cursor->frame, previous, next);
+    if (i == 1)
+      return vuframe_cursor_read_dwarf_unwind_cached(cursor->cache, cursor->task, cursor->image_list,
+                                                     &cursor->frame, previous, next);
+    return vuframe_cursor_read_frame_ptr_cached(cursor->cache, cursor->task, cursor->image_list,
+                                                &cursor->frame, previous, next);
+  });
+}
+
+vuframe_error_t vuframe_cursor_next_with_readers(vuframe_cursor_t *cursor,
+                                                 const vuframe_cursor_frame_reader_t *readers,
+                                                 size_t reader_count) {
+  return step(cursor, reader_count, [cursor, readers](size_t i, const vucrash_async_thread_state_t *previous,
+                                                      vucrash_async_thread_state_t *next) {
+    return readers[i](cursor->task, cursor->image_list, &cursor->frame, previous, next);
+  });
+}
+
 vuframe_error_t vuframe_cursor_get_reg(const vuframe_cursor_t *cursor, vucrash_regnum_t regnum,
                                        vucrash_greg_t *value) {
   if (!vucrash_async_thread_state_has_reg(&cursor->frame, regnum))
@@ -89,6 +121,7 @@ size_t vuframe_cursor_get_regcount(const vuframe_cursor_t *cursor) {
 }
 
 void vuframe_cursor_free(vuframe_cursor_t *cursor) {
-  // The process is not a counted reference here: nothing to give back.
-  (void)cursor;
+  // The process is not a counted reference here; the walk cache is all there is to give back.
+  vuframe_walk_cache_release(cursor->cache);
+  cursor->cache = nullptr;
 }

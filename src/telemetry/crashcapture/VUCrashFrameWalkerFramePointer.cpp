@@ -11,7 +11,17 @@ vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
                                               const vucrash_async_thread_state_t *current_frame,
                                               const vucrash_async_thread_state_t *previous_frame,
                                               vucrash_async_thread_state_t *next_frame) {
+  return vuframe_cursor_read_frame_ptr_cached(nullptr, task, image_list, current_frame, previous_frame,
+                                              next_frame);
+}
+
+vuframe_error_t vuframe_cursor_read_frame_ptr_cached(vuframe_walk_cache_t *cache, vucrash_task_t task,
+                                                     vucrash_async_image_list_t *image_list,
+                                                     const vucrash_async_thread_state_t *current_frame,
+                                                     const vucrash_async_thread_state_t *previous_frame,
+                                                     vucrash_async_thread_state_t *next_frame) {
   (void)image_list;
+  vucrash_async_page_cache_t *stack = vuframe_walk_cache_stack(cache);
   const size_t wordSize = vucrash_async_thread_state_get_greg_size(current_frame);
 
   if (!vucrash_async_thread_state_has_reg(current_frame, VUCRASH_REG_FP)) {
@@ -41,11 +51,11 @@ vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
   vucrash_error_t err;
   if (wordSize == 4) {
     uint32_t small[2];
-    err = vucrash_async_read_addr(task, fp, small, sizeof(small));
+    err = vucrash_async_page_cache_read(stack, task, fp, small, sizeof(small));
     words[0] = small[0];
     words[1] = small[1];
   } else {
-    err = vucrash_async_read_addr(task, fp, words, sizeof(words));
+    err = vucrash_async_page_cache_read(stack, task, fp, words, sizeof(words));
   }
   if (err != VUCRASH_ERR_NONE) {
     VUCR_LOG("Failed to read frame: %d", static_cast<int>(err));

@@ -66,6 +66,29 @@ vucrash_error_t vucrash_async_mobject_init(vucrash_async_mobject_t *mobj, vucras
     return VUCRASH_ERR_NONE;
 }
 
+vucrash_error_t vucrash_async_mobject_init_in_segment(vucrash_async_mobject_t *mobj, vucrash_task_t task,
+                                                      uint64_t task_addr, uint64_t length)
+{
+    if (length == 0 || task_addr + length < task_addr)
+        return VUCRASH_ERR_INVAL;
+    uint64_t firstPage = task_addr & ~(gPageSize - 1);
+    uint64_t lastPage = (task_addr + length - 1) & ~(gPageSize - 1);
+    uint8_t sink[2];
+    iovec local{sink, 2};
+    iovec remote[2] = {{reinterpret_cast<void *>(firstPage), 1}, {reinterpret_cast<void *>(lastPage), 1}};
+    if (process_vm_readv(task, &local, 1, remote, 2, 0) != 2)
+        return vucrash_async_mobject_init(mobj, task, task_addr, length, false);
+
+    mobj->task = task;
+    mobj->vm_address = static_cast<uintptr_t>(firstPage);
+    mobj->vm_length = lastPage + gPageSize - firstPage;
+    mobj->address = static_cast<uintptr_t>(task_addr);
+    mobj->length = length;
+    mobj->base_address = task_addr;
+    mobj->slide = 0;
+    return VUCRASH_ERR_NONE;
+}
+
 void vucrash_async_mobject_free(vucrash_async_mobject_t *mobj)
 {
     // Nothing was mapped: the object only describes memory that is already ours.

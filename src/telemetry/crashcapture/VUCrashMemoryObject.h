@@ -24,11 +24,17 @@ struct vucrash_async_mobject_t {
 };
 
 // The page size, read once before main (VUCrashPageSize.cpp) so crash-time code never asks.
-extern const uint64_t vucrash_page_size_value;
+extern uint64_t vucrash_page_size_value;
 uint64_t vucrash_async_page_size();
 
 vucrash_error_t vucrash_async_mobject_init(vucrash_async_mobject_t *mobj, vucrash_task_t task, uint64_t task_addr,
                                            uint64_t length, bool require_full);
+// The same for a range that lies inside one segment of a loaded image: a segment is one
+// mapping, there or gone as a whole, so only its first and last pages are probed (one system
+// call, however large the range). If either cannot be read the whole range is probed as
+// vucrash_async_mobject_init does. Not for ranges that may span separate mappings.
+vucrash_error_t vucrash_async_mobject_init_in_segment(vucrash_async_mobject_t *mobj, vucrash_task_t task,
+                                                      uint64_t task_addr, uint64_t length);
 void vucrash_async_mobject_free(vucrash_async_mobject_t *mobj);
 
 uint64_t vucrash_async_mobject_base_address(const vucrash_async_mobject_t *mobj);
