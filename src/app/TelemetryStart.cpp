@@ -4,6 +4,7 @@
 #include "shell/VarnekLogger.h"
 #include "telemetry/analytics/VUAnalytics.h"
 #include "telemetry/core/VUVovUdezir.h"
+#include "telemetry/crashes/VUCrashes.h"
 #include "window/TelemetryProviders.h"
 
 #include <QCoreApplication>
@@ -18,8 +19,15 @@ VUVovUdezir::Services quillonServices()
 {
     return {
         VUAnalytics::sharedInstance(),
+        VUCrashes::sharedInstance(),
     };
 }
+
+// The application's part in crash reporting: it is the crashes service's delegate and
+// implements none of its hooks, so every crash report is sent.
+class QuillonCrashesDelegate : public VUCrashesDelegate
+{
+};
 
 } // namespace
 
@@ -30,11 +38,14 @@ void startTelemetry()
     if (!logUrl.isEmpty())
         VUVovUdezir::setLogUrl(logUrl);
     VUVovUdezir::start(kAppSecret, quillonServices());
+    static const auto crashesDelegate = std::make_shared<QuillonCrashesDelegate>();
+    VUCrashes::setDelegate(crashesDelegate);
     // Its threads end before the program's static objects do.
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
         // A service keeps the channel group it was started with: it goes first, so the
         // group (and its queue) goes with the component.
         VUAnalytics::resetSharedInstance();
+        VUCrashes::resetSharedInstance();
         VUVovUdezir::resetSharedInstance();
     });
     VarnekLog("Vov Udezir SDK version: %s", qUtf8Printable(VUVovUdezir::sdkVersion()));
