@@ -7,6 +7,7 @@
 
 #include "backup/BackupSessionFlags.h"
 #include "backup/BackupSessionState.h"
+#include "backup/DeviceLinkCallbacks.h"
 #include "device/DeviceTimings.h"
 #include "device/FrameworkValues.h"
 #include "device/MobileDeviceFramework.h"
@@ -25,6 +26,9 @@
 
 namespace {
 
+using DeviceLinkCallbacks::describe;
+using DeviceLinkCallbacks::logOnly;
+
 void *const kContext = reinterpret_cast<void *>(std::uintptr_t(0x12345));
 
 // The controller of the session running on this thread (callbacks have no object).
@@ -38,18 +42,6 @@ bool running()
 void setError()
 {
     mHadError.store(true);
-}
-
-QString describe(char *text)
-{
-    const QString value = text ? QString::fromUtf8(text) : QString();
-    std::free(text);
-    return value;
-}
-
-int logOnly(DLConnectionRef, void *, void *, void *, void *)
-{
-    return 0;
 }
 
 int incomingConnection(DLConnectionRef, void *a, void *b, void *c, void *d)

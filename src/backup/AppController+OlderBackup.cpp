@@ -12,6 +12,7 @@
 
 #include "backup/BackupSessionFlags.h"
 #include "backup/BackupSessionState.h"
+#include "backup/DeviceLinkCallbacks.h"
 #include "backup/PiecePredicates.h"
 #include "backup/WorkFolderNames.h"
 #include "device/DeviceTimings.h"
@@ -38,6 +39,9 @@
 
 namespace {
 
+using DeviceLinkCallbacks::describe;
+using DeviceLinkCallbacks::logOnly;
+
 void *const kContext = reinterpret_cast<void *>(std::uintptr_t(0x12345));
 
 // The controller and the staging folder of the stream running on this thread.
@@ -53,13 +57,6 @@ bool gRestoring = false;
 QString sha1Hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
-}
-
-QString describe(char *text)
-{
-    const QString value = text ? QString::fromUtf8(text) : QString();
-    std::free(text);
-    return value;
 }
 
 bool running()
@@ -164,11 +161,6 @@ void sendAFile(DLConnectionRef connection)
     VarnekLog("DLSendFile: %d %s", rc, qUtf8Printable(describe(error)));
     if (rc != kAMDSuccess)
         mHadError.store(true);
-}
-
-int logOnly(DLConnectionRef, void *, void *, void *, void *)
-{
-    return 0;
 }
 
 int incomingConnection(DLConnectionRef, void *a, void *b, void *c, void *d)

@@ -661,18 +661,11 @@ std::optional<QList<FRSMSInfoPtr>> AppController::processSMSData(const QString &
 
         bool written = false;
         if (archiving && available) {
-            const bool present = checkForItem(html, record->SMSNSDate().toSecsSinceEpoch(), QVariant(),
-                                              QStringLiteral("message"), device, &err);
+            int failedStep = 0;
+            written = run.archiveMessage(*record, html, &err, &failedStep);
             if (err) {
-                rollback("rollback in process sms 2 error %d %s");
+                rollback(failedStep == 2 ? "rollback in process sms 2 error %d %s" : "rollback in process sms 3 error %d %s");
                 return std::nullopt;
-            }
-            if (!present) {
-                written = addSMSToBackup(*record, device, false, &err, backup, run.connected);
-                if (err) {
-                    rollback("rollback in process sms 3 error %d %s");
-                    return std::nullopt;
-                }
             }
         }
         if (!written)

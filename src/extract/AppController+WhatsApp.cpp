@@ -428,18 +428,11 @@ std::optional<QList<FRSMSInfoPtr>> AppController::processWhatsAppData(const QStr
             ++count;
             bool written = false;
             if (archiving && available) {
-                const bool present = checkForItem(html, record->SMSNSDate().toSecsSinceEpoch(), QVariant(),
-                                                  QStringLiteral("message"), device, &err);
+                int failedStep = 0;
+                written = run.archiveMessage(*record, html, &err, &failedStep);
                 if (err) {
-                    rollback("WA rollback in process sms 2 error %d %s");
+                    rollback(failedStep == 2 ? "WA rollback in process sms 2 error %d %s" : "WA rollback in process sms 3 error %d %s");
                     return std::nullopt;
-                }
-                if (!present) {
-                    written = addSMSToBackup(*record, device, false, &err, backup, run.connected);
-                    if (err) {
-                        rollback("WA rollback in process sms 3 error %d %s");
-                        return std::nullopt;
-                    }
                 }
             }
             if (!written)

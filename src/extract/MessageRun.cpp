@@ -3,10 +3,27 @@
 #include "archive/PieceNames.h"
 #include "backup/DeviceBackup.h"
 #include "device/AppController.h"
+#include "messages/FRSMSInfo.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+bool MessageRun::archiveMessage(FRSMSInfo &record, const QString &html, int *error, int *failedStep) const
+{
+    const bool present = controller->checkForItem(html, record.SMSNSDate().toSecsSinceEpoch(), QVariant(),
+                                                  QStringLiteral("message"), device, error);
+    if (*error) {
+        *failedStep = 2;
+        return false;
+    }
+    if (present)
+        return false;
+    const bool written = controller->addSMSToBackup(record, device, false, error, backup, connected);
+    if (*error)
+        *failedStep = 3;
+    return written;
+}
 
 void MessageRun::cachePiece(const QVariant &piece, const QString &key, bool pieceIsPath) const
 {

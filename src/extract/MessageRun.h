@@ -15,6 +15,7 @@
 
 class AppController;
 class DeviceBackup;
+class FRSMSInfo;
 
 struct MessageAttachments
 {
@@ -43,6 +44,10 @@ struct MessageRun
     // A message part's piece (older messages databases): the stored piece, else `data`
     // written to the work folder. Invalid when there is neither.
     QVariant partPiece(const QString &key, const QByteArray &data) const;
+    // Writes a message into the archive unless its twin (by `html` and date) is there
+    // already; answers whether it was written. On failure `*error` is set and `*failedStep`
+    // says which step failed: 2 the duplicate check, 3 the write.
+    bool archiveMessage(FRSMSInfo &record, const QString &html, int *error, int *failedStep) const;
     // Caches a fetched piece of a connected device and notes the cache files in use.
     void cachePiece(const QVariant &piece, const QString &key, bool pieceIsPath) const;
 };

@@ -95,6 +95,17 @@ vuframe_error_t vuframe_cursor_read_frame_ptr(vucrash_task_t task,
                                               const vucrash_async_thread_state_t *previous_frame,
                                               vucrash_async_thread_state_t *next_frame);
 
+// Where the table readers look a frame's rules up. Every frame but the first holds a return
+// address: the instruction after a call. When the call was its function's last instruction
+// (abort, a throw) that address already belongs to the next function, so the lookup is one
+// byte back, inside the call; not for a frame resumed after a signal, whose pc is exact.
+inline vucrash_vm_address_t vuframe_rule_lookup_pc(vucrash_vm_address_t pc,
+                                                  const vucrash_async_thread_state_t *current_frame,
+                                                  const vucrash_async_thread_state_t *previous_frame) {
+  const bool returnAddress = previous_frame != nullptr && !current_frame->resumes_at_pc;
+  return returnAddress && pc > 0 ? pc - 1 : pc;
+}
+
 // The standard readers as vuframe_cursor_next runs them: with the walk's cache (which may be
 // nullptr). The readers above are these without a cache.
 vuframe_error_t vuframe_cursor_read_compact_unwind_cached(vuframe_walk_cache_t *cache, vucrash_task_t task,

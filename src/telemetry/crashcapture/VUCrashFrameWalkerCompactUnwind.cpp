@@ -25,10 +25,7 @@ vuframe_error_t vuframe_cursor_read_compact_unwind_cached(vuframe_walk_cache_t *
     return VUFRAME_ERR_BADFRAME;
   }
   const vucrash_vm_address_t pc = vucrash_async_thread_state_get_reg(current_frame, VUCRASH_REG_IP);
-  // A return address may lie past the end of the calling function (a noreturn call was its
-  // last instruction): the entry is looked up one byte back, as the DWARF reader does.
-  const bool returnAddress = previous_frame != nullptr && !current_frame->resumes_at_pc;
-  const vucrash_vm_address_t lookupPc = returnAddress && pc > 0 ? pc - 1 : pc;
+  const vucrash_vm_address_t lookupPc = vuframe_rule_lookup_pc(pc, current_frame, previous_frame);
   // Rules the DWARF reader already worked out for this pc in this walk: this reader had no
   // answer for it then and has none now.
   if (vuframe_walk_cache_find_row(cache, lookupPc) != nullptr || image_list == nullptr)

@@ -189,11 +189,7 @@ vuframe_error_t vuframe_cursor_read_dwarf_unwind_cached(vuframe_walk_cache_t *ca
     return VUFRAME_ERR_BADFRAME;
   }
   const vucrash_vm_address_t pc = vucrash_async_thread_state_get_reg(current_frame, VUCRASH_REG_IP);
-  // Every frame but the first holds a return address: the instruction after a call. When the
-  // call was a function's last instruction (abort, a throw) that address already belongs to
-  // the next function, so the rules are looked up one byte back, inside the call.
-  const bool returnAddress = previous_frame != nullptr && !current_frame->resumes_at_pc;
-  const vucrash_vm_address_t lookupPc = returnAddress && pc > 0 ? pc - 1 : pc;
+  const vucrash_vm_address_t lookupPc = vuframe_rule_lookup_pc(pc, current_frame, previous_frame);
 
   // A pc met before in this walk (a recursion) has its rules worked out already.
   if (const vuframe_cfa_row_t *row = vuframe_walk_cache_find_row(cache, lookupPc)) {
