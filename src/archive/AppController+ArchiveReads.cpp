@@ -11,6 +11,7 @@
 #include "messages/FRSMSInfo.h"
 #include "messages/SMSDataController.h"
 #include "personal/CallListController.h"
+#include "personal/FRAddressExtras.h"
 #include "personal/FRCallInfo.h"
 #include "platform/MainThread.h"
 #include "platform/UserDefaults.h"
@@ -181,9 +182,12 @@ std::optional<QList<FRCallInfoPtr>> AppController::getCallsFromBackupFile(const 
             {QStringLiteral("Duration"), ArchiveSql::text(row, 4)},
             {QStringLiteral("Flags"), ArchiveSql::text(row, 5)},
         };
-        // Names of contacts come from the contact-name lookup once it exists; until then a
-        // row without a stored name reads "".
-        info.insert(QStringLiteral("Name"), calls ? ArchiveSql::text(row, 8) : QString(QStringLiteral("")));
+        QString name = calls ? ArchiveSql::text(row, 8) : QString();
+        if (name.isEmpty() && dataController) {
+            name = FRAddressExtras::getAddressBookName(number, nullptr, nullptr, dataController->cacheDBName(),
+                                                       nullptr);
+        }
+        info.insert(QStringLiteral("Name"), name.isNull() ? QStringLiteral("") : name);
         if (calls) {
             info.insert(QStringLiteral("Provider"), sqlite3_column_int64(row, 6) != 0 ? QStringLiteral("WhatsApp")
                                                                                    : ArchiveSql::text(row, 7));
@@ -303,9 +307,8 @@ void AppController::getSMSPiecesFromBackup(int rowid, const QString &device)
     }
 }
 
-QVariantMap AppController::loadContactFromCache(const QString &contactId, bool loadImage, const QString &fromDB)
+QVariantMap AppController::loadContactFromCache(const QString &contactId, bool forceDatabase, const QString &fromDB)
 {
-    Q_UNUSED(loadImage); // the stored contact is always read from the database here
     QString id = contactId;
     bool whatsApp = false;
     if (id.startsWith(QLatin1String("Facebook ID "))) {
@@ -316,12 +319,21 @@ QVariantMap AppController::loadContactFromCache(const QString &contactId, bool l
     }
     QString lookup;
     for (const QChar c : id) {
-        if (c.isDigit())
+        if (alldigits.contains(c))
             lookup += c;
     }
     lookup = lookup.right(8);
     if (whatsApp)
         lookup.prepend(QStringLiteral("WA"));
+    if (!forceDatabase && !lookup.isEmpty()) {
+        std::lock_guard cache(gGlobalCacheLock);
+        const QString name = gPhones.value(fromDB).value(lookup);
+        if (!name.isEmpty()) {
+            return {{QStringLiteral("name"), name},
+                    {QStringLiteral("entry"), lookup},
+                    {QStringLiteral("image"), gImages.value(fromDB).value(lookup)}};
+        }
+    }
     if (!hasBackupTable(fromDB))
         return {};
     std::lock_guard local(localLock);
@@ -344,10 +356,16 @@ QVariantMap AppController::loadContactFromCache(const QString &contactId, bool l
     QVariantMap contact;
     if (sqlite3_column_type(select.get(), 0) == SQLITE_NULL)
         return contact;
-    contact.insert(QStringLiteral("name"), ArchiveSql::text(select.get(), 0));
-    contact.insert(QStringLiteral("entry"), lookup);
+    const QString name = ArchiveSql::text(select.get(), 0);
     const QByteArray image = ArchiveSql::blob(select.get(), 1);
+    contact.insert(QStringLiteral("name"), name);
+    contact.insert(QStringLiteral("entry"), lookup);
     if (!image.isEmpty())
         contact.insert(QStringLiteral("image"), image);
+    // The next lookup of this contact is answered from memory.
+    if (!lookup.isEmpty()) {
+        FRAddressExtras::addName(name, lookup, image.isEmpty() ? std::nullopt : std::optional<QByteArray>(image),
+                                 lookup, fromDB);
+    }
     return contact;
 }

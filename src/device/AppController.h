@@ -622,8 +622,9 @@ public:
     // Writes a message's inline attachments into "<temp>/<key>/<rowid>/".
     void getSMSPiecesFromBackup(int rowid, const QString &device);
     // The contact stored in the archive: "name", "entry", "image" (keys after a missing one
-    // left out), or empty.
-    QVariantMap loadContactFromCache(const QString &contactId, bool loadImage, const QString &fromDB);
+    // left out), or empty. Unless `forceDatabase`, the name caches answer first; what the
+    // archive answers is put into them.
+    QVariantMap loadContactFromCache(const QString &contactId, bool forceDatabase, const QString &fromDB);
 
     // ======== Live backup sessions with the attached device ========
     // (src/backup/AppController+DeviceLink.cpp the driver, +BackupSession.cpp the session,

@@ -1,11 +1,14 @@
-// Reading an archive back: the service switches, the date repair of older rows, and what a
-// reader skips.
+// Reading an archive back: the service switches, the date repair of older rows, what a
+// reader skips, and the contact names that calls and cached contacts are read with.
 
 #include "ArchiveRig.h"
 
 #include "archive/ArchiveDates.h"
 #include "messages/FRSMSInfo.h"
 #include "messages/SMSDataController.h"
+#include "personal/CallListController.h"
+#include "personal/FRAddressExtras.h"
+#include "personal/FRCallInfo.h"
 #include "platform/UserDefaults.h"
 
 namespace {
@@ -123,4 +126,60 @@ TEST(ArchiveReads, AReaderWithoutAnArchiveGetsAnError)
     EXPECT_EQ(error, AppController::kReadNoMessageDB);
     EXPECT_FALSE(rig.controller.getCallsFromBackupFile(QString(), QString(), nullptr, &error));
     EXPECT_EQ(error, AppController::kReadNoCallDB);
+}
+
+TEST(ArchiveReads, CallsWithoutAStoredNameAreNamedByTheContactNames)
+{
+    struct Controller : CallListController
+    {
+        QString table;
+        explicit Controller(QString t) : table(std::move(t)) {}
+        QString archiveTableName() const override { return table; }
+        QString cacheDBName() const override { return "uid-phone"; }
+        void setNumTotalCalls(int) override {}
+    };
+    ArchiveRig rig;
+    int error = 0;
+    ASSERT_TRUE(rig.controller.getBackupDB(QString(), &error));
+    rig.exec("uid-phone", "INSERT INTO contacts (id, name) VALUES ('+15550100', 'Ann')");
+    FRAddressExtras::addName(QStringLiteral("Bob"), QStringLiteral("entry-bob"), std::nullopt,
+                             FRAddressExtras::lookupKey("+15550199"), "uid-phone");
+    rig.exec("uid-phone", "INSERT INTO call (id, date, address, duration, flags, name) VALUES "
+                          "(1, 1, '+15550100', 5, 0, NULL), (2, 2, '+15550199', 5, 0, ''),"
+                          " (3, 3, '+15550101', 5, 0, 'Stored'), (4, 4, '+15550000', 5, 0, NULL)");
+    rig.exec("uid-phone", "INSERT INTO voicemail (id, date, address, duration, flags, amr) VALUES "
+                          "(5, 5, '+15550199', 9, 0, x'2321414d520a')");
+
+    auto names = [&](const char *table) {
+        Controller controller(table);
+        QStringList result;
+        const auto calls = rig.controller.getCallsFromBackupFile(QString(), QString(), &controller, &error);
+        for (const auto &call : calls.value_or(QList<FRCallInfoPtr>{}))
+            result << call->CallNumber() + "=" + call->CallName();
+        return result;
+    };
+    EXPECT_EQ(names("call"), (QStringList{"+15550000=", "+15550101=Stored", "+15550199=Bob", "+15550100=Ann"}));
+    EXPECT_EQ(names("voicemail"), QStringList{"+15550199=Bob"});
+}
+
+TEST(ArchiveReads, CachedContactsAnswerFromMemoryUnlessTheArchiveIsAsked)
+{
+    ArchiveRig rig;
+    int error = 0;
+    ASSERT_TRUE(rig.controller.getBackupDB(QString(), &error));
+    rig.exec("uid-phone", "INSERT INTO contacts (id, name, image) VALUES ('WA15550100', 'Anna', x'01'),"
+                          " ('15550177', 'Carl', NULL)");
+    FRAddressExtras::addName(QStringLiteral("Remembered"), std::nullopt, QByteArray("mem"), "WA15550100", "uid-phone");
+
+    auto &c = rig.controller;
+    EXPECT_EQ(c.loadContactFromCache("WA15550100", false, "uid-phone").value("name"), "Remembered");
+    const QVariantMap stored = c.loadContactFromCache("WA15550100", true, "uid-phone");
+    EXPECT_EQ(stored.value("name"), "Anna");
+    EXPECT_EQ(stored.value("image").toByteArray(), QByteArray("\x01"));
+    // What the archive answered is what memory answers next.
+    EXPECT_EQ(c.loadContactFromCache("WA15550100", false, "uid-phone").value("name"), "Anna");
+
+    EXPECT_EQ(c.loadContactFromCache("Facebook ID 15550177", false, "uid-phone").value("entry"), "15550177");
+    std::lock_guard cache(gGlobalCacheLock);
+    EXPECT_EQ(gPhones.value("uid-phone").value("15550177"), "Carl");
 }
