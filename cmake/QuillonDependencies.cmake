@@ -12,6 +12,9 @@ pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 # The crash report format's bindings: protoc-c generates them, protobuf-c decodes with them.
 pkg_check_modules(PROTOBUFC REQUIRED IMPORTED_TARGET libprotobuf-c)
 find_program(PROTOC_C_EXECUTABLE protoc-c REQUIRED)
+# Voice attachments: Ogg Opus decoded by opusfile, audio exported to MPEG-4 by FFmpeg.
+pkg_check_modules(OPUSFILE REQUIRED IMPORTED_TARGET opusfile)
+pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswresample)
 
 set(CMAKE_AUTOMOC ON)
 set(CMAKE_AUTOUIC OFF)

@@ -157,6 +157,12 @@ public:
     QString SMSDetailsCSV() const;
     QString SMSDetails() const;
 
+    // Voice attachments saved as MPEG-4 audio at `destination`: an Ogg Opus recording, and an
+    // AMR one. True only when the destination now holds the converted sound; otherwise it is
+    // as it was. Block the calling thread (never the main thread) for the whole conversion.
+    static bool convertOpusToMP4(const QByteArray &data, const QString &destination);
+    static bool convertMovieToMP4(const QByteArray &data, const QString &destination);
+
 protected:
     QVariant value(const QString &key) const;
     // The number shown and exported: the screen name for gateway addresses.

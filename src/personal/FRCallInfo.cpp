@@ -1,7 +1,9 @@
 #include "personal/FRCallInfo.h"
 
 #include "messages/FRSMSInfo.h"
+#include "media/VoiceConversion.h"
 #include "personal/CallListController.h"
+#include "shell/Defaults.h"
 #include "shell/DateFormatter.h"
 
 #include <QCoreApplication>
@@ -267,4 +269,20 @@ void FRCallInfo::makeUniqueFileName(const QList<FRCallInfoPtr> &chosen)
     }
     std::lock_guard lock(mLock);
     mInfo.insert(CallKey::UniqueFileName, current);
+}
+
+bool FRCallInfo::saveMovie(const QString &destination) const
+{
+    const QByteArray audio = amr();
+    if (audio.isEmpty() || !value(CallKey::CallID).isValid() || destination.isEmpty())
+        return false;
+    const QString temp = getTempDir();
+    if (temp.isEmpty())
+        return false;
+    // The row's number, not its stored text, names the work files: an id read from a
+    // database must never become a path.
+    const QString stem = temp + VoiceConversion::secondsStamp() + QStringLiteral("_%1").arg(itemId());
+    const VoiceConversion::WorkFiles files{stem + QStringLiteral(".amr"), {}, stem + QStringLiteral(".m4a")};
+    return VoiceConversion::convert(audio, VoiceConversion::Source::Amr, files, destination,
+                                    "Export session failed with error");
 }

@@ -1,8 +1,8 @@
 #pragma once
 // One call-history entry or voicemail: a thin record over the call dictionary that the
 // extraction and the archive reader build. It gives the texts and sort keys of the call
-// table, the search text, the export line and the export file names of voicemail. Images
-// and saving a voicemail as audio join this class with the calls list.
+// table, the search text, the export line, the export file names of voicemail and saving a
+// voicemail as audio. Images join this class with the calls list.
 //
 // Ownership: shared (std::shared_ptr), never copied. Threads: made on a load thread, then
 // read on the main and search threads; the dictionary is guarded by the record's lock.
@@ -100,6 +100,11 @@ public:
     // Makes this row's file name differ from every name in `chosen` (the rows already
     // picked for the same copy).
     void makeUniqueFileName(const QList<FRCallInfoPtr> &chosen);
+
+    // Saves the voicemail's audio as MPEG-4 audio at `destination`. True only when the
+    // destination now holds it; otherwise it is as it was. Blocks the calling thread (a
+    // transfer worker) for the whole conversion.
+    bool saveMovie(const QString &destination) const;
 
 private:
     QVariant value(const QString &key) const;
