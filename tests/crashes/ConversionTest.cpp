@@ -351,6 +351,7 @@ TEST(CrashConversion, MachOLoadCommandsAreWalkedWithinBounds)
     } cases[] = {
         {"one uuid command", header(1, 24) + uuid, true},
         {"after another command", header(2, 40) + command(0x2, 16, 16) + uuid, true},
+        {"past the commands' area", header(2, 16) + command(0x2, 16, 16) + uuid, false},
         {"a zero-sized command first", header(2, 32) + command(0x2, 0, 8) + uuid, false},
         {"a command larger than the area", header(2, 24) + command(0x2, 4000, 8) + uuid, false},
         {"more commands than bytes", header(1000000, 24) + command(0x2, 8, 8), false},

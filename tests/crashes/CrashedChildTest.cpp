@@ -6,6 +6,7 @@
 #include "TestWait.h"
 
 #include "telemetry/core/VUChannelGroupDefault.h"
+#include "telemetry/core/VUEncrypter.h"
 #include "telemetry/core/VUSessionContext.h"
 #include "telemetry/core/VUUserIdContext.h"
 #include "telemetry/core/VUVovUdezir.h"
@@ -210,6 +211,13 @@ TEST_F(CrashedChildTest, LogsNotYetStoredAreSentAgainOnce)
         withToken->addTransmissionTargetToken(QStringLiteral("target-key-1-token"));
         unit->enqueueItem(withToken, 1);
         unit->enqueueItem(eventNamed("third"), 1);
+        // Token files left beside every slot: none may travel with a token-less log.
+        const QString stale = VUEncrypter().encryptString(QStringLiteral("stale-key-token")).value_or(QString());
+        for (int i = 0; i < 60; ++i) {
+            QFile token(dataPath(QStringLiteral("crasheslogbuffer/%1.targettoken").arg(i)));
+            if (!token.open(QIODevice::WriteOnly) || token.write(stale.toUtf8()) <= 0)
+                _exit(6);
+        }
         nullWrite();
     });
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
@@ -243,6 +251,7 @@ TEST_F(CrashedChildTest, LogsNotYetStoredAreSentAgainOnce)
             EXPECT_EQ(recorder->resent.count(name), 1) << name;
         EXPECT_EQ(recorder->resent.value("second"), QStringList{"target-key-1-token"});
         EXPECT_TRUE(recorder->resent.value("first").isEmpty());
+        EXPECT_TRUE(recorder->resent.value("third").isEmpty());
     }
     for (const QFileInfo &file : buffer.entryInfoList({"*.vucrasheslogbuffer"}, QDir::Files))
         EXPECT_EQ(file.size(), 0) << file.fileName().toStdString();

@@ -8,6 +8,8 @@
 
 #include "platform/MainThread.h"
 #include "telemetry/core/VUApplicationState.h"
+#include "telemetry/core/VUChannelGroupDefault.h"
+#include "telemetry/core/VULogDBStorage.h"
 #include "telemetry/core/VUSessionContext.h"
 #include "telemetry/core/VUUserDefaults.h"
 #include "telemetry/core/VUUserIdContext.h"
@@ -47,8 +49,14 @@ public:
         std::lock_guard guard(lock);
         sent.append(*report->incidentIdentifier());
     }
+    void didFailSendingErrorReport(VUCrashes *, const std::shared_ptr<VUErrorReport> &report,
+                                   const std::optional<VUError> &) override
+    {
+        std::lock_guard guard(lock);
+        failed.append(*report->incidentIdentifier());
+    }
     std::mutex lock;
-    QStringList vetoed, asked, attachmentsAskedFor, sent;
+    QStringList vetoed, asked, attachmentsAskedFor, sent, failed;
     std::optional<QList<std::shared_ptr<VUErrorAttachmentLog>>> attachments;
 };
 
@@ -103,6 +111,53 @@ TEST_F(CrashesServiceTest, AStoredReportIsSentOnceWithTheIdsOfItsTime)
     EXPECT_TRUE(waitForProcessing(again));
     EXPECT_TRUE(again->crashFiles().isEmpty());
     EXPECT_FALSE(again->didCrashInLastSession());
+}
+
+TEST_F(CrashesServiceTest, AReportTheStoreRefusesKeepsItsFileForTheNextLaunch)
+{
+    {
+        // The log database refuses crash logs this launch.
+        VULogDBStorage store;
+        ASSERT_EQ(store.executeNonSelectionQuery(
+                      "CREATE TRIGGER refuse_crashes BEFORE INSERT ON logs WHEN NEW.groupId = 'Crashes' "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END"),
+                  0);
+    }
+    storeReport("700000050", buildReport());
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    VUCrashes::setDelegate(delegate);
+    const auto crashes = startService();
+    const QString id = "A0A1A2A3-A4A5-A6A7-A8A9-AAABACADAEAF";
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard guard(delegate->lock);
+        return delegate->failed == QStringList{id};
+    }));
+    EXPECT_EQ(storedReportNames(), QStringList{"700000050"});
+
+    // Once the store takes it, it is sent and its file goes.
+    resetSingletons();
+    VULogDBStorage().executeNonSelectionQuery("DROP TRIGGER refuse_crashes");
+    startService();
+    ASSERT_TRUE(waitUntil([&] { return logsOfType("appleError").size() == 1; }));
+    EXPECT_EQ(logsOfType("appleError").first().value("id"), id);
+    EXPECT_TRUE(waitUntil([&] { return storedReportNames().isEmpty(); }));
+}
+
+TEST_F(CrashesServiceTest, AReportWithoutUuidIsAskedAboutAndSentUnderOneId)
+{
+    storeReport("700000060", buildReport([](CrashReportParts &p) { p.reportInfo.has_uuid = false; }));
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    VUCrashes::setDelegate(delegate);
+    startService();
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard guard(delegate->lock);
+        return delegate->sent.size() == 1;
+    }));
+    std::lock_guard guard(delegate->lock);
+    ASSERT_EQ(delegate->asked.size(), 1);
+    EXPECT_EQ(delegate->sent, delegate->asked);
+    ASSERT_EQ(logsOfType("appleError").size(), 1);
+    EXPECT_EQ(logsOfType("appleError").first().value("id").toString(), delegate->asked.first());
 }
 
 TEST_F(CrashesServiceTest, TheUserDecides)
@@ -313,6 +368,14 @@ TEST_F(CrashesServiceTest, SwitchingTheServiceOffAndOn)
     EXPECT_TRUE(storedReportNames().isEmpty());
     // Capture is configured once per service, however often it is switched.
     EXPECT_TRUE(log.contains("Already configured VUCrashReporter."));
+
+    // So is the unit that re-sends buffered logs, however often the configuration changes.
+    crashes->updateConfigurationWithAppSecret(kSecret, std::nullopt);
+    crashes->updateConfigurationWithAppSecret(kSecret, std::nullopt);
+    int bufferUnits = 0;
+    for (const auto &unit : VUVovUdezir::sharedInstance()->channelGroup()->channels())
+        bufferUnits += unit->configuration().groupId() == VUCrashes::kBufferGroupId ? 1 : 0;
+    EXPECT_EQ(bufferUnits, 1);
 }
 
 TEST_F(CrashesServiceTest, HandledErrorsCarryAtMostTwentyProperties)

@@ -50,6 +50,11 @@ VUError VUChannelUnitDefault::connectionPausedError()
     return VUError{kVUErrorDomain, kVUConnectionPausedErrorCode, kVUConnectionPausedErrorDesc, {}};
 }
 
+VUError VUChannelUnitDefault::notStoredError()
+{
+    return VUError{kVUErrorDomain, kVULogNotStoredErrorCode, kVULogNotStoredErrorDesc, {}};
+}
+
 void VUChannelUnitDefault::addDelegate(const std::weak_ptr<VUChannelDelegate> &delegate)
 {
     std::lock_guard guard(mDelegatesLock);
@@ -129,6 +134,10 @@ void VUChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<VUAbstractLog> &
     }
     VULogDebug(VULogTag(), "Saving log, type: %s, flags: %u.", qUtf8Printable(type), unsigned(flags));
     const bool saved = mStorage && mStorage->saveLog(item, mConfiguration.groupId(), flags);
+    // A refused log is lost: delegates hear it failed before it completes, so none takes
+    // completion alone for "stored" and drops what it still holds of the log.
+    if (!saved)
+        notifyFailureBeforeSendingForItem(item, notStoredError());
     completed();
     if (saved) {
         mItemsCount++;

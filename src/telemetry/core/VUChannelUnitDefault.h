@@ -13,7 +13,8 @@
 // Outcome of a batch: 2xx deletes it (sent); an answer worth retrying that outlived the
 // ingestion's retries puts it back in the store and offers it again later; any other
 // answer deletes it and reports its logs as failed. Logs arrive in the store even while the
-// ingestion has no application secret yet; they leave once it has one.
+// ingestion has no application secret yet; they leave once it has one. A log the store
+// refuses is reported to the delegates as failed (code 102) before its enqueue completes.
 //
 // Threads: enqueueItem's validation and the prepare calls run on the caller's thread, all
 // else on the queue. Delegates are held weakly and called without the unit's delegate lock.
@@ -91,6 +92,7 @@ private:
     void pauseWithIdentifyingObjectSync(const void *identifyingObject);
     void resumeWithIdentifyingObjectSync(const void *identifyingObject);
     static VUError connectionPausedError();
+    static VUError notStoredError();
 
     VUChannelUnitConfiguration mConfiguration;
     std::shared_ptr<VUDispatchQueue> mLogsDispatchQueue;

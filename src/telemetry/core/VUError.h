@@ -17,6 +17,7 @@ struct VUError
 inline const QString kVUErrorDomain = QStringLiteral("org.quillon.VovUdezir.ErrorDomain");
 inline const QString kVUHttpCodeKey = QStringLiteral("org.quillon.VovUdezir.HttpCodeKey");
 inline const QString kVUConnectionPausedErrorDesc = QStringLiteral("Cancelled, connection paused with log deletion.");
+inline const QString kVULogNotStoredErrorDesc = QStringLiteral("The log could not be stored.");
 inline const QString kVUURLErrorDomain = QStringLiteral("NSURLErrorDomain");
 
 // Codes of the component's own errors.
@@ -24,6 +25,7 @@ enum : qint64 {
     kVULogInvalidContainerErrorCode = 1,
     kVUConnectionPausedErrorCode = 100,
     kVUConnectionHttpErrorCode = 101,
+    kVULogNotStoredErrorCode = 102,
 };
 
 // Codes of transport failures in the URL-loading domain.
