@@ -12,6 +12,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <functional>
 #include <limits>
 
@@ -364,6 +368,9 @@ TEST(VULogDBStorage, ADamagedFileIsKeptAsideAndANewOneStarted)
             VULogDBStorage first;
             for (int i = 0; i < 200; ++i)
                 ASSERT_TRUE(first.saveLog(namedLog(QStringLiteral("log %1").arg(i)), "Group", 1));
+        }
+        {
+            // Read once closed: until then the latest pages may still be in the write-ahead log.
             QFile file(dbPath());
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));
             sound = file.readAll();
@@ -481,4 +488,53 @@ TEST(VUDBStorage, ATableThatCannotBeMadeClaimsNoVersion)
     VULogDBStorage store;
     EXPECT_TRUE(store.saveLog(namedLog("a"), "Group", 1));
     EXPECT_EQ(raw.value("PRAGMA user_version").toLongLong(), VULogDBStorage::kVULogDatabaseSchemaVersion);
+}
+
+TEST(VULogDBStorage, LogsHandedOverTogetherAreStoredTogetherAndEachAnswered)
+{
+    TestHome home;
+    VULogDBStorage store;
+    RawDatabase raw;
+    raw.exec("CREATE TRIGGER refuse BEFORE INSERT ON logs WHEN NEW.groupId = 'Refused' "
+             "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    QStringList answers;
+    const auto answer = [&answers](const QString &name) {
+        return [&answers, name](bool saved) { answers.append(name + (saved ? " stored" : " refused")); };
+    };
+    EXPECT_TRUE(store.saveLogLater(namedLog("a"), "Group", 1, answer("a")));
+    EXPECT_FALSE(store.saveLogLater(namedLog("b"), "Refused", 1, answer("b")));
+    EXPECT_FALSE(store.saveLogLater(namedLog("c"), "Group", 1, answer("c")));
+    // The next operation sees them stored; one refused log costs the others nothing.
+    EXPECT_EQ(load(store, "Group", 10).names, (QStringList{"a", "c"}));
+    EXPECT_TRUE(answers.isEmpty());
+    store.finishPendingSaves();
+    EXPECT_EQ(answers, (QStringList{"a stored", "b refused", "c stored"}));
+    EXPECT_TRUE(store.saveLogLater(namedLog("d"), "Group", 1, answer("d")));
+}
+
+TEST(VULogDBStorage, AProgramKilledAfterStoringLosesNoLog)
+{
+    TestHome home;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        VULogDBStorage store;
+        for (int i = 0; i < 50; ++i)
+            if (!store.saveLog(namedLog(QStringLiteral("alone %1").arg(i)), "Group", 1))
+                _exit(2);
+        int stored = 0;
+        for (int i = 0; i < 50; ++i)
+            store.saveLogLater(namedLog(QStringLiteral("together %1").arg(i)), "Group", 1,
+                               [&stored](bool saved) { stored += saved ? 1 : 0; });
+        store.finishPendingSaves();
+        if (stored != 50)
+            _exit(3);
+        // Every log was answered as stored: now the program dies without closing anything.
+        kill(getpid(), SIGKILL);
+        _exit(4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    VULogDBStorage store;
+    EXPECT_EQ(store.countLogs(), 100u);
 }

@@ -133,16 +133,44 @@ void VUChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<VUAbstractLog> &
         return;
     }
     VULogDebug(VULogTag(), "Saving log, type: %s, flags: %u.", qUtf8Printable(type), unsigned(flags));
-    const bool saved = mStorage && mStorage->saveLog(item, mConfiguration.groupId(), flags);
+    if (!mStorage) {
+        logSaved(item, internalId, false);
+        return;
+    }
+    // Logs handed over back to back are committed together; each completes once it is in.
+    std::weak_ptr<VUChannelUnitDefault> weakSelf = weak_from_this();
+    const bool firstWaiting =
+        mStorage->saveLogLater(item, mConfiguration.groupId(), flags, [weakSelf, item, internalId](bool saved) {
+            if (const auto self = weakSelf.lock())
+                self->logSaved(item, internalId, saved);
+        });
+    if (firstWaiting) {
+        std::weak_ptr<VULogDBStorage> weakStorage = mStorage;
+        mLogsDispatchQueue->async([weakStorage] {
+            if (const auto storage = weakStorage.lock())
+                storage->finishPendingSaves();
+        });
+    }
+}
+
+void VUChannelUnitDefault::logSaved(const std::shared_ptr<VUAbstractLog> &item, const QString &internalId, bool saved)
+{
     // A refused log is lost: delegates hear it failed before it completes, so none takes
     // completion alone for "stored" and drops what it still holds of the log.
     if (!saved)
         notifyFailureBeforeSendingForItem(item, notStoredError());
-    completed();
+    enumerateDelegates(
+        [&](VUChannelDelegate &delegate) { delegate.channelDidCompleteEnqueueingLog(this, item, internalId); });
     if (saved) {
         mItemsCount++;
         checkPendingLogs();
     }
+}
+
+void VUChannelUnitDefault::settlePendingSaves() const
+{
+    if (mStorage)
+        mStorage->finishPendingSaves();
 }
 
 void VUChannelUnitDefault::notifyFailureBeforeSendingForItem(const std::shared_ptr<VUAbstractLog> &item,
@@ -174,6 +202,7 @@ void VUChannelUnitDefault::startTimer()
         if (!self)
             return;
         self->mTimer = 0;
+        self->settlePendingSaves();
         if (self->mItemsCount > 0)
             self->flushQueue();
         self->resetTimer();
@@ -259,6 +288,7 @@ void VUChannelUnitDefault::releaseFullQueueAfterAnswer()
 void VUChannelUnitDefault::batchAnswered(const QString &batchId, const QList<std::shared_ptr<VUAbstractLog>> &logs,
                                          qint64 statusCode, const std::optional<VUError> &error)
 {
+    settlePendingSaves();
     if (!mPendingBatchIds.contains(batchId)) {
         VULogWarning(VULogTag(), "Batch Id %s not expected, ignore.", qUtf8Printable(batchId));
         return;
@@ -326,6 +356,7 @@ void VUChannelUnitDefault::resumeWithIdentifyingObject(const void *identifyingOb
 
 void VUChannelUnitDefault::pauseWithIdentifyingObjectSync(const void *identifyingObject)
 {
+    settlePendingSaves();
     mPausedIdentifyingObjects.insert(identifyingObject);
     VULogVerbose(VULogTag(), "Identifying object %p added to pause lane for channel %s.", identifyingObject,
                  qUtf8Printable(mConfiguration.groupId()));
@@ -340,6 +371,7 @@ void VUChannelUnitDefault::pauseWithIdentifyingObjectSync(const void *identifyin
 
 void VUChannelUnitDefault::resumeWithIdentifyingObjectSync(const void *identifyingObject)
 {
+    settlePendingSaves();
     mPausedIdentifyingObjects.remove(identifyingObject);
     VULogVerbose(VULogTag(), "Identifying object %p removed from pause lane for channel %s.", identifyingObject,
                  qUtf8Printable(mConfiguration.groupId()));
@@ -377,6 +409,7 @@ void VUChannelUnitDefault::resumeSendingLogsWithToken(const QString &token)
         if (!self)
             return;
         VULogDebug(VULogTag(), "Resume channel for target key %s.", qUtf8Printable(key));
+        self->settlePendingSaves();
         self->mPausedTargetKeys.remove(key);
         // This unit's own logs, not the whole store's: another group's backlog must not
         // make this unit flush at once.
@@ -392,6 +425,7 @@ void VUChannelUnitDefault::setEnabled(bool isEnabled, bool deleteDataOnDisabled)
         const auto self = weakSelf.lock();
         if (!self)
             return;
+        self->settlePendingSaves();
         if (self->mEnabled != isEnabled) {
             self->mEnabled = isEnabled;
             if (isEnabled)
@@ -447,6 +481,7 @@ VUChannelUnitDefault::State VUChannelUnitDefault::state() const
 {
     State result;
     mLogsDispatchQueue->sync([&] {
+        settlePendingSaves();
         result.itemsCount = mItemsCount;
         result.pendingBatches = int(mPendingBatchIds.size());
         result.availableBatchFromStorage = mAvailableBatchFromStorage;

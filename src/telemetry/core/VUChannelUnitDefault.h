@@ -15,6 +15,8 @@
 // answer deletes it and reports its logs as failed. Logs arrive in the store even while the
 // ingestion has no application secret yet; they leave once it has one. A log the store
 // refuses is reported to the delegates as failed (code 102) before its enqueue completes.
+// Logs that reach the queue back to back are stored in one transaction; each completes
+// (and counts) once that transaction is in, before any other operation of the unit runs.
 //
 // Threads: enqueueItem's validation and the prepare calls run on the caller's thread, all
 // else on the queue. Delegates are held weakly and called without the unit's delegate lock.
@@ -93,6 +95,10 @@ private:
     void resumeWithIdentifyingObjectSync(const void *identifyingObject);
     static VUError connectionPausedError();
     static VUError notStoredError();
+    // The end of an enqueue once the store has answered: failure notice, completion, count.
+    void logSaved(const std::shared_ptr<VUAbstractLog> &item, const QString &internalId, bool saved);
+    // Lets the logs saved together so far complete before this operation goes on.
+    void settlePendingSaves() const;
 
     VUChannelUnitConfiguration mConfiguration;
     std::shared_ptr<VUDispatchQueue> mLogsDispatchQueue;

@@ -73,8 +73,8 @@ bool isDamaged(sqlite3 *db)
     return code == SQLITE_OK && (rows.isEmpty() || rows.first().value(0).toString() != QLatin1String("ok"));
 }
 
-// Renames a damaged file (and its rollback journal, which must not be replayed into the new
-// file) to "<name>.damaged-<time>"; the new name, or an empty string when it could not move.
+// Renames a damaged file (and its journals, which must not be replayed into the new file)
+// to "<name>.damaged-<time>"; the new name, or an empty string when it could not move.
 QString moveAside(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -83,9 +83,11 @@ QString moveAside(const QString &path)
         aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
     if (!QFile::rename(path, aside))
         return {};
-    const QString journal = path + QStringLiteral("-journal");
-    if (QFileInfo::exists(journal))
-        QFile::rename(journal, aside + QStringLiteral("-journal"));
+    for (const QString suffix : {QStringLiteral("-journal"), QStringLiteral("-wal")}) {
+        if (QFileInfo::exists(path + suffix))
+            QFile::rename(path + suffix, aside + suffix);
+    }
+    QFile::remove(path + QStringLiteral("-shm"));
     return aside;
 }
 
@@ -104,6 +106,7 @@ VUDBStorage::~VUDBStorage()
 
 void VUDBStorage::closeConnection()
 {
+    finalizeStatements();
     if (mDb)
         sqlite3_close(mDb);
     mDb = nullptr;
@@ -121,6 +124,7 @@ sqlite3 *VUDBStorage::connection(int *result)
         mDb = openDatabaseAtFileURL(mDbFileURL, result);
         if (!mDb)
             return nullptr;
+        useWriteAheadLog(mDb);
         struct stat opened {};
         const bool known = ::stat(path.constData(), &opened) == 0;
         mDbDevice = known ? quint64(opened.st_dev) : 0;
@@ -189,6 +193,18 @@ void VUDBStorage::initializeDatabase()
     // what the file holds when it runs again.
     if (tablesReady && storedVersion <= mVersion)
         setVersion(mVersion, db.get());
+    useWriteAheadLog(db.get());
+}
+
+void VUDBStorage::useWriteAheadLog(sqlite3 *db)
+{
+    // A commit appends to the write-ahead log and returns without waiting for the disk: a
+    // program that dies keeps every committed row (the log is replayed at the next open);
+    // only a power loss can take the last commits. Waiting for the disk at every log cost
+    // more than everything else the road does with it.
+    // The log is rewound after each checkpoint and kept to 1 MiB beside the size limit.
+    sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = 1048576",
+                 nullptr, nullptr, nullptr);
 }
 
 sqlite3 *VUDBStorage::openDatabaseAtFileURL(const QString &path, int *result)
@@ -410,9 +426,49 @@ int VUDBStorage::executeNonSelectionQuery(const QString &query, sqlite3 *db, con
 QList<VUDatabaseRow> VUDBStorage::executeSelectionQuery(const QString &query, sqlite3 *db,
                                                         const QVariantList &bindings, int *result)
 {
-    QList<VUDatabaseRow> rows;
     sqlite3_stmt *statement = nullptr;
-    int code = sqlite3_prepare_v2(db, query.toUtf8().constData(), -1, &statement, nullptr);
+    const int code = sqlite3_prepare_v2(db, query.toUtf8().constData(), -1, &statement, nullptr);
+    QList<VUDatabaseRow> rows = runStatement(statement, code, query, db, bindings, result);
+    sqlite3_finalize(statement);
+    return rows;
+}
+
+QList<VUDatabaseRow> VUDBStorage::executeCachedQuery(const QString &query, sqlite3 *db, const QVariantList &bindings,
+                                                     int *result)
+{
+    std::lock_guard guard(mConnectionLock);
+    if (db != mDb)
+        return executeSelectionQuery(query, db, bindings, result);
+    sqlite3_stmt *statement = mStatements.value(query);
+    int code = SQLITE_OK;
+    if (!statement) {
+        // Statements differ mostly in how many ids they list; a bounded cache keeps the
+        // common ones without growing with every batch shape.
+        if (mStatements.size() >= kMaxCachedStatements)
+            finalizeStatements();
+        code = sqlite3_prepare_v3(db, query.toUtf8().constData(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+        if (code == SQLITE_OK)
+            mStatements.insert(query, statement);
+    }
+    QList<VUDatabaseRow> rows = runStatement(statement, code, query, db, bindings, result);
+    if (statement) {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+    }
+    return rows;
+}
+
+void VUDBStorage::finalizeStatements()
+{
+    for (sqlite3_stmt *statement : std::as_const(mStatements))
+        sqlite3_finalize(statement);
+    mStatements.clear();
+}
+
+QList<VUDatabaseRow> VUDBStorage::runStatement(sqlite3_stmt *statement, int code, const QString &query, sqlite3 *db,
+                                               const QVariantList &bindings, int *result)
+{
+    QList<VUDatabaseRow> rows;
     if (code == SQLITE_OK)
         code = bindAll(statement, bindings);
     if (code == SQLITE_OK) {
@@ -447,7 +503,6 @@ QList<VUDatabaseRow> VUDBStorage::executeSelectionQuery(const QString &query, sq
     else if (code != SQLITE_OK)
         VULogError(VULogTag(), "Query \"%s\" failed with error: %d - %s", qUtf8Printable(query), code,
                    qUtf8Printable(errorMessage(db)));
-    sqlite3_finalize(statement);
     if (result)
         *result = code;
     if (code != SQLITE_OK)

@@ -6,7 +6,9 @@
 // enforces a size limit through PRAGMA max_page_count.
 //
 // Operations share one connection, opened at the first and kept between them (opening the
-// file for every log cost more than storing it). Before each operation the file is looked at
+// file for every log cost more than storing it), with the statements it prepared. The file
+// keeps a write-ahead log ("-wal", "-shm" beside it) and commits without waiting for the
+// disk: a killed program loses nothing committed, a power loss at most the last commits. Before each operation the file is looked at
 // again: when it was removed or replaced meanwhile, a new connection opens the file now at
 // that path, so the file may still be examined, removed or replaced between operations. No
 // transaction or lock outlives an operation. Values go into statements as bound parameters,
@@ -16,6 +18,7 @@
 // the channel group). Subclasses may add their own lock; the base keeps its few fields
 // atomic so that a size change and a query never race.
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -27,6 +30,7 @@
 #include <mutex>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // One table: its name and its columns in order, each with its type and constraint words.
 struct VUTableSchema
@@ -82,6 +86,10 @@ public:
     static int setMaxPageCount(qint64 pageCount, sqlite3 *db);
 
 protected:
+    // As executeSelectionQuery on the shared connection (inside executeQueryUsingBlock),
+    // keeping the prepared statement for the next call with the same text.
+    QList<VUDatabaseRow> executeCachedQuery(const QString &query, sqlite3 *db, const QVariantList &bindings = {},
+                                            int *result = nullptr);
     // Called once when this construction created every table.
     virtual void customizeDatabase(sqlite3 *db) {}
     // Called when the tables existed and the stored version is older than the code's. A
@@ -95,6 +103,13 @@ private:
     // cannot be opened. mConnectionLock held.
     sqlite3 *connection(int *result);
     void closeConnection();
+    void finalizeStatements();
+    static void useWriteAheadLog(sqlite3 *db);
+    // Binds, steps and collects the rows of a prepared statement; `code` is the prepare's.
+    static QList<VUDatabaseRow> runStatement(sqlite3_stmt *statement, int code, const QString &query, sqlite3 *db,
+                                             const QVariantList &bindings, int *result);
+
+    static constexpr qsizetype kMaxCachedStatements = 32;
 
     VUDatabaseSchema mSchema;
     unsigned mVersion;
@@ -108,4 +123,5 @@ private:
     quint64 mDbDevice = 0;
     quint64 mDbInode = 0;
     qint64 mAppliedMaxPageCount = -1;
+    QHash<QString, sqlite3_stmt *> mStatements;
 };

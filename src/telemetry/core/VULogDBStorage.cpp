@@ -54,6 +54,11 @@ VULogDBStorage::VULogDBStorage() : VUDBStorage(schema(), kVULogDatabaseSchemaVer
     initializeDatabase();
 }
 
+VULogDBStorage::~VULogDBStorage()
+{
+    commitPendingSaves();
+}
+
 void VULogDBStorage::customizeDatabase(sqlite3 *db)
 {
     createPriorityIndex(db);
@@ -91,19 +96,21 @@ int VULogDBStorage::createPriorityIndex(sqlite3 *db)
                                     db);
 }
 
-bool VULogDBStorage::saveLog(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags)
+std::optional<VULogDBStorage::PreparedRow> VULogDBStorage::prepareRow(const std::shared_ptr<VUAbstractLog> &log,
+                                                                     const QString &groupId, quint64 flags)
 {
     if (!log)
-        return false;
-    std::lock_guard guard(mLock);
+        return std::nullopt;
     const QByteArray archived = VUKeyedCoding::archive(*log);
     if (archived.isEmpty()) {
         // Stored as empty text it would be deleted as damaged at the next load.
         VULogError(VULogTag(), "The log could not be archived; it is not stored.");
-        return false;
+        return std::nullopt;
     }
+    PreparedRow row;
+    row.base64Length = archived.toBase64().size();
     const QString base64 = QString::fromLatin1(archived.toBase64());
-    const qint64 priority = qint64(flags & 0xFF);
+    row.priority = qint64(flags & 0xFF);
 
     QVariant targetToken;
     QVariant targetKey;
@@ -115,59 +122,131 @@ bool VULogDBStorage::saveLog(const std::shared_ptr<VUAbstractLog> &log, const QS
             if (!encrypted) {
                 // Stored without its token the log could never reach its target.
                 VULogError(VULogTag(), "Failed to encrypt the target token; the log is not stored.");
-                return false;
+                return std::nullopt;
             }
             targetToken = *encrypted;
             if (const auto key = VUUtility::targetKeyFromTargetToken(token))
                 targetKey = *key;
         }
     }
-    const QString insert = QStringLiteral("INSERT INTO \"%1\" (\"%2\", \"%3\", \"%4\", \"%5\", \"%6\") VALUES (?, ?, ?, ?, ?)")
-                               .arg(kVULogTableName, kGroupIdColumn, kLogColumn, kTargetTokenColumn,
-                                    kTargetKeyColumn, kPriorityColumn);
-    const QVariantList values{groupId, base64, targetToken, targetKey, priority};
+    row.values = QVariantList{groupId, base64, targetToken, targetKey, row.priority};
+    return row;
+}
 
-    const int outcome = executeQueryUsingBlock([&](sqlite3 *db) {
-        const qint64 limit = getMaxPageCountInOpenedDatabase(db) * pageSize();
-        if (base64.size() >= limit) {
-            VULogError(VULogTag(),
-                       "Log is too large (%lld bytes) to store in database. Current maximum database size is %lld bytes.",
-                       static_cast<long long>(base64.size()), static_cast<long long>(limit));
-            return SQLITE_ERROR;
-        }
-        int code = executeNonSelectionQuery(insert, db, values);
-        if (code == SQLITE_FULL) {
-            const auto rows = executeSelectionQuery(
-                QStringLiteral("SELECT \"%1\" FROM \"%2\" WHERE \"%3\" <= ? ORDER BY \"%3\" ASC, \"%1\" ASC")
-                    .arg(kIdColumn, kVULogTableName, kPriorityColumn),
-                db, {priority});
-            qsizetype next = 0;
-            qint64 deleted = 0;
-            while (code == SQLITE_FULL && next < rows.size()) {
-                const QVariant id = rows.at(next++).value(0);
-                const int deletion = deleteLogsFromDBWithColumnValues({id}, kIdColumn, db);
-                if (deletion != SQLITE_OK) {
-                    code = deletion;
-                    break;
-                }
-                ++deleted;
-                VULogDebug(VULogTag(), "Deleted a log with id %lld to store a new log.",
-                           static_cast<long long>(id.toLongLong()));
-                code = executeNonSelectionQuery(insert, db, values);
+int VULogDBStorage::insertRow(sqlite3 *db, const PreparedRow &row, bool evict)
+{
+    static const QString insert =
+        QStringLiteral("INSERT INTO \"%1\" (\"%2\", \"%3\", \"%4\", \"%5\", \"%6\") VALUES (?, ?, ?, ?, ?)")
+            .arg(kVULogTableName, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kTargetKeyColumn, kPriorityColumn);
+    const qint64 limit = getMaxPageCountInOpenedDatabase(db) * pageSize();
+    if (row.base64Length >= limit) {
+        VULogError(VULogTag(),
+                   "Log is too large (%lld bytes) to store in database. Current maximum database size is %lld bytes.",
+                   static_cast<long long>(row.base64Length), static_cast<long long>(limit));
+        return SQLITE_ERROR;
+    }
+    int code = SQLITE_OK;
+    executeCachedQuery(insert, db, row.values, &code);
+    if (code == SQLITE_FULL && evict) {
+        const auto rows = executeSelectionQuery(
+            QStringLiteral("SELECT \"%1\" FROM \"%2\" WHERE \"%3\" <= ? ORDER BY \"%3\" ASC, \"%1\" ASC")
+                .arg(kIdColumn, kVULogTableName, kPriorityColumn),
+            db, {row.priority});
+        qsizetype next = 0;
+        qint64 deleted = 0;
+        while (code == SQLITE_FULL && next < rows.size()) {
+            const QVariant id = rows.at(next++).value(0);
+            const int deletion = deleteLogsFromDBWithColumnValues({id}, kIdColumn, db);
+            if (deletion != SQLITE_OK) {
+                code = deletion;
+                break;
             }
-            if (deleted > 0)
-                VULogDebug(VULogTag(),
-                           "Log storage was over capacity, %lld oldest log(s) with equal or lower priority deleted.",
-                           static_cast<long long>(deleted));
-            if (code == SQLITE_FULL && next == rows.size())
-                VULogError(VULogTag(),
-                           "Storage is full and no logs with equal or lower priority exist; discarding the log.");
+            ++deleted;
+            VULogDebug(VULogTag(), "Deleted a log with id %lld to store a new log.",
+                       static_cast<long long>(id.toLongLong()));
+            executeCachedQuery(insert, db, row.values, &code);
         }
-        if (code == SQLITE_OK)
-            VULogVerbose(VULogTag(), "Log is stored with id: '%lld'", static_cast<long long>(sqlite3_last_insert_rowid(db)));
-        return code;
-    });
-    return outcome == SQLITE_OK;
+        if (deleted > 0)
+            VULogDebug(VULogTag(), "Log storage was over capacity, %lld oldest log(s) with equal or lower priority deleted.",
+                       static_cast<long long>(deleted));
+        if (code == SQLITE_FULL && next == rows.size())
+            VULogError(VULogTag(), "Storage is full and no logs with equal or lower priority exist; discarding the log.");
+    }
+    if (code == SQLITE_OK)
+        VULogVerbose(VULogTag(), "Log is stored with id: '%lld'", static_cast<long long>(sqlite3_last_insert_rowid(db)));
+    return code;
+}
+
+bool VULogDBStorage::saveLog(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags)
+{
+    std::lock_guard guard(mLock);
+    commitPendingSaves();
+    const auto row = prepareRow(log, groupId, flags);
+    return row && executeQueryUsingBlock([&](sqlite3 *db) { return insertRow(db, *row, true); }) == SQLITE_OK;
+}
+
+bool VULogDBStorage::saveLogLater(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags,
+                                  std::function<void(bool)> done)
+{
+    std::lock_guard guard(mLock);
+    const bool first = mPendingSaves.isEmpty();
+    PendingSave save;
+    save.row = prepareRow(log, groupId, flags);
+    if (!save.row)
+        save.outcome = false;
+    save.done = std::move(done);
+    mPendingSaves.append(std::move(save));
+    return first;
+}
+
+void VULogDBStorage::commitPendingSaves()
+{
+    std::lock_guard guard(mLock);
+    QList<PendingSave *> waiting;
+    for (PendingSave &save : mPendingSaves)
+        if (!save.outcome)
+            waiting.append(&save);
+    if (waiting.isEmpty())
+        return;
+    bool together = false;
+    if (waiting.size() > 1) {
+        // One commit for the lot. Should any insert fail (the store is full, say), nothing of
+        // the lot is kept and each is stored alone, with eviction, as a single save would be.
+        together = executeQueryUsingBlock([&](sqlite3 *db) {
+                       if (executeNonSelectionQuery(QStringLiteral("BEGIN IMMEDIATE"), db) != SQLITE_OK)
+                           return SQLITE_ERROR;
+                       for (PendingSave *save : std::as_const(waiting)) {
+                           // A failed insert may have ended the transaction itself.
+                           if (insertRow(db, *save->row, false) != SQLITE_OK || sqlite3_get_autocommit(db)) {
+                               if (!sqlite3_get_autocommit(db))
+                                   executeNonSelectionQuery(QStringLiteral("ROLLBACK"), db);
+                               return SQLITE_ERROR;
+                           }
+                       }
+                       const int code = executeNonSelectionQuery(QStringLiteral("COMMIT"), db);
+                       if (code != SQLITE_OK && !sqlite3_get_autocommit(db))
+                           executeNonSelectionQuery(QStringLiteral("ROLLBACK"), db);
+                       return code;
+                   })
+                   == SQLITE_OK;
+    }
+    for (PendingSave *save : std::as_const(waiting))
+        save->outcome =
+            together || executeQueryUsingBlock([&](sqlite3 *db) { return insertRow(db, *save->row, true); }) == SQLITE_OK;
+}
+
+void VULogDBStorage::finishPendingSaves()
+{
+    QList<PendingSave> finished;
+    {
+        std::lock_guard guard(mLock);
+        commitPendingSaves();
+        finished.swap(mPendingSaves);
+    }
+    // Outside the lock: the answers go on to store, load and delete.
+    for (PendingSave &save : finished)
+        if (save.done)
+            save.done(*save.outcome);
 }
 
 QList<qint64> VULogDBStorage::inFlightIds(const QString &groupId) const
@@ -184,6 +263,7 @@ bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, 
                                          const LoadCompletion &completionHandler)
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     QString condition = QStringLiteral("\"%1\" = ?").arg(kGroupIdColumn);
     QVariantList bindings{groupId};
     if (!excludedTargetKeys.isEmpty()) {
@@ -208,7 +288,7 @@ bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, 
     // columns would sort every stored log of the group for each batch.
     QList<VUDatabaseRow> selected;
     executeQueryUsingBlock([&](sqlite3 *db) {
-        const auto priorities = executeSelectionQuery(
+        const auto priorities = executeCachedQuery(
             QStringLiteral("SELECT DISTINCT \"%1\" FROM \"%2\" ORDER BY \"%1\" DESC").arg(kPriorityColumn, kVULogTableName),
             db);
         for (const VUDatabaseRow &priority : priorities) {
@@ -217,7 +297,7 @@ bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, 
             QVariantList values = bindings;
             values.append(priority.value(0));
             values.append(unlimited ? qint64(-1) : wanted - qint64(selected.size()));
-            selected += executeSelectionQuery(
+            selected += executeCachedQuery(
                 QStringLiteral("SELECT \"%1\", \"%2\", \"%3\", \"%4\" FROM \"%5\" WHERE %6 AND \"%7\" IS ? "
                                "ORDER BY \"%1\" ASC LIMIT ?")
                     .arg(kIdColumn, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kVULogTableName, condition,
@@ -256,6 +336,7 @@ bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, 
 void VULogDBStorage::deleteLogsWithBatchId(const QString &batchId, const QString &groupId)
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     const auto key = qMakePair(groupId, batchId);
     const auto it = mBatches.constFind(key);
     if (it == mBatches.cend() || it->isEmpty())
@@ -271,6 +352,7 @@ void VULogDBStorage::deleteLogsWithBatchId(const QString &batchId, const QString
 QList<std::shared_ptr<VUAbstractLog>> VULogDBStorage::deleteLogsWithGroupId(const QString &groupId)
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     const auto logs = logsFromDBWithGroupId(groupId);
     if (deleteLogsFromDBWithColumnValue(groupId, kGroupIdColumn) == SQLITE_OK) {
         for (auto it = mBatches.begin(); it != mBatches.end();) {
@@ -286,12 +368,14 @@ QList<std::shared_ptr<VUAbstractLog>> VULogDBStorage::deleteLogsWithGroupId(cons
 quint64 VULogDBStorage::countLogs()
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     return countEntriesForTable(kVULogTableName);
 }
 
 quint64 VULogDBStorage::countLogsWithGroupId(const QString &groupId)
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     return countEntriesForTable(kVULogTableName, QStringLiteral("\"%1\" = ?").arg(kGroupIdColumn), {groupId});
 }
 
@@ -304,6 +388,7 @@ void VULogDBStorage::releaseLogsWithBatchId(const QString &batchId, const QStrin
 QList<VULogDBStorage::LogRow> VULogDBStorage::logsWithCondition(const QString &condition, const QVariantList &bindings)
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     QString query = QStringLiteral("SELECT \"%1\", \"%2\", \"%3\", \"%4\" FROM \"%5\"")
                         .arg(kIdColumn, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kVULogTableName);
     if (!condition.isEmpty())
@@ -368,6 +453,7 @@ int VULogDBStorage::deleteLogsFromDBWithColumnValue(const QVariant &value, const
 int VULogDBStorage::deleteLogsFromDBWithColumnValues(const QVariantList &values, const QString &columnName)
 {
     std::lock_guard guard(mLock);
+    commitPendingSaves();
     return executeQueryUsingBlock([&](sqlite3 *db) { return deleteLogsFromDBWithColumnValues(values, columnName, db); });
 }
 

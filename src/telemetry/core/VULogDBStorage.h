@@ -9,6 +9,7 @@
 // priorities are never evicted for a lower one.
 //
 // Life of a stored log:
+//   handed over --saveLogLater--> waiting --next operation of the store--> stored
 //   stored    --loadLogsWithGroupId-->      in flight (its id listed under its batch)
 //   in flight --deleteLogsWithBatchId-->    gone (the batch entry goes once the rows are gone)
 //   in flight --releaseLogsWithBatchId-->   stored
@@ -44,10 +45,20 @@ public:
         std::function<void(const QList<std::shared_ptr<VUAbstractLog>> &logs, const std::optional<QString> &batchId)>;
 
     VULogDBStorage();
+    // Logs still waiting to be saved together are committed, though no one hears of it.
+    ~VULogDBStorage() override;
 
     static VUDatabaseSchema schema();
 
     bool saveLog(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags);
+    // Saves together what is handed over back to back. The log is prepared now and waits;
+    // the next operation of the store commits every waiting log in one transaction (each
+    // alone, with eviction, should that fail). finishPendingSaves commits and then calls
+    // each `done` with whether its log is stored, in the order handed over. Answers true
+    // when nothing was waiting, so the caller schedules one finishPendingSaves per group.
+    bool saveLogLater(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags,
+                      std::function<void(bool)> done);
+    void finishPendingSaves();
     // Answers whether more logs of the group remain beyond this batch. A limit of the
     // largest unsigned value means no limit. Logs whose target key is in
     // `excludedTargetKeys` stay stored; logs without a target key are always eligible.
@@ -77,10 +88,31 @@ protected:
     bool migrateDatabase(sqlite3 *db, unsigned fromVersion) override;
 
 private:
+    struct PreparedRow
+    {
+        QVariantList values; // group id, log text, target token, target key, priority
+        qint64 priority = 1;
+        qsizetype base64Length = 0;
+    };
+    struct PendingSave
+    {
+        std::optional<PreparedRow> row;
+        std::function<void(bool)> done;
+        std::optional<bool> outcome;
+    };
+
     // Row values (id, group id, log text, target token) into logs; undecodable rows are deleted.
     QList<LogRow> decodeRows(const QList<VUDatabaseRow> &rows);
+    // The archive and the other column values; nothing when the log cannot be stored.
+    std::optional<PreparedRow> prepareRow(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId,
+                                          quint64 flags);
+    // Inserts one row; when the store is full and `evict` is set, older logs of its priority
+    // or lower make room first.
+    int insertRow(sqlite3 *db, const PreparedRow &row, bool evict);
+    void commitPendingSaves();
 
     mutable std::recursive_mutex mLock;
     QMap<QPair<QString, QString>, QList<qint64>> mBatches; // (group id, batch id) -> row ids
+    QList<PendingSave> mPendingSaves;
     VUEncrypter mTargetTokenEncrypter;
 };
