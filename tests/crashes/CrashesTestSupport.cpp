@@ -32,6 +32,10 @@ void CrashesServiceTest::SetUp()
 
 void CrashesServiceTest::TearDown()
 {
+    // Processing holds the service on its own thread: let it end before the next test, and
+    // before the process, tears down what it uses.
+    if (const auto last = started.lock())
+        EXPECT_TRUE(waitForProcessing(last));
     resetSingletons();
     VUCrashesTimings::reset();
     home.reset();
@@ -54,6 +58,7 @@ std::shared_ptr<VUCrashes> CrashesServiceTest::startService()
     VUVovUdezir::setLogUrl(server.baseUrl());
     const auto crashes = VUCrashes::sharedInstance();
     VUVovUdezir::start(kSecret, {crashes});
+    started = crashes;
     return crashes;
 }
 

@@ -37,4 +37,6 @@ protected:
     QList<QJsonObject> logsOfType(const QString &type) const;
 
     std::unique_ptr<TestHome> home;
+    // The service of the last start, whose processing TearDown waits for.
+    std::weak_ptr<VUCrashes> started;
 };
