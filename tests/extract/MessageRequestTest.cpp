@@ -12,14 +12,7 @@
 
 namespace {
 
-const QString kMessages = QStringLiteral(
-    "CREATE TABLE _SqliteDatabaseProperties (key TEXT, value TEXT);"
-    "INSERT INTO _SqliteDatabaseProperties VALUES('_ClientVersion','40');"
-    "CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, service TEXT, handle_id INTEGER, date INTEGER, "
-    "is_from_me INTEGER, attributedBody BLOB, error INTEGER, is_read INTEGER);"
-    "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT);"
-    "CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER);"
-    "CREATE TABLE chat_handle_join (chat_id INTEGER, handle_id INTEGER);"
+const QString kMessageRows = QStringLiteral(
     "INSERT INTO handle VALUES(1,'+15551234567');"
     "INSERT INTO chat_handle_join VALUES(1,1);"
     "INSERT INTO message VALUES(1,'Hello','SMS',1,600000000,0,NULL,0,1);"
@@ -66,7 +59,7 @@ TEST(MessageRequest, TheCacheIsPrunedOnlyAfterBothRunsWentThrough)
         rig.exec("uid-phone", "DELETE FROM smspieces WHERE uuid != 'NEW'");
         rig.exec("uid-phone", "DELETE FROM synctimes");
         if (test.messages)
-            makeDatabase(rig.tempFile("sms.db"), kMessages);
+            makeDatabase(rig.tempFile("sms.db"), fixtureText("devicedata/messages-40.sql") + kMessageRows);
         if (test.chats == Chats::Good)
             makeDatabase(rig.tempFile("ChatStorage.sqlite"), kWhatsApp);
         if (test.chats == Chats::Damaged)

@@ -40,22 +40,14 @@ QByteArray database(const QString &sql)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Two messages (one with a picture), one WhatsApp message, one call, one voicemail with its
+// Two messages, one WhatsApp message, one call, one voicemail with its
 // recording, two contacts and one bookmark.
 QMap<QString, QByteArray> phoneFiles()
 {
     return {
         {QStringLiteral("HomeDomain/Library/SMS/sms.db"),
-         database(QStringLiteral(
-             "CREATE TABLE _SqliteDatabaseProperties (key TEXT, value TEXT);"
-             "INSERT INTO _SqliteDatabaseProperties VALUES('_ClientVersion','40');"
-             "CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, service TEXT, handle_id INTEGER, "
-             "date INTEGER, is_from_me INTEGER, attributedBody BLOB, error INTEGER, is_read INTEGER);"
-             "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT);"
-             "CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER);"
-             "CREATE TABLE chat_handle_join (chat_id INTEGER, handle_id INTEGER);"
-             "CREATE TABLE attachment (ROWID INTEGER PRIMARY KEY, guid TEXT, mime_type TEXT, filename TEXT);"
-             "CREATE TABLE message_attachment_join (message_id INTEGER, attachment_id INTEGER);"
+         database(fixtureText(QStringLiteral("devicedata/messages-40.sql"))
+                  + QStringLiteral(
              "INSERT INTO handle VALUES(1,'+15551234567');"
              "INSERT INTO chat_handle_join VALUES(1,1);"
              "INSERT INTO message VALUES(1,'Hello Ann','SMS',1,600000000,0,NULL,0,1);"
