@@ -20,6 +20,7 @@
 #include "device/DeviceThreads.h"
 #include "device/KnownDeviceRecord.h"
 #include "device/QNSharableApp.h"
+#include "extract/RecordSnapshot.h"
 #include "interfaces/BackupPasswordPrompt.h"
 
 #include <mobiledevice/MobileDevice.h>
@@ -52,6 +53,7 @@ class FRCallInfo;
 class SMSDataController;
 class CallListController;
 class FRBookmarkInfo;
+class FRAddressInfo;
 struct sqlite3;
 // As backup/DeviceBackup.h declares it; repeated so this header stays light.
 using DeviceBackupPtr = std::shared_ptr<DeviceBackup>;
@@ -779,6 +781,33 @@ public:
     static QByteArray getJPGDataGraphURL(const QString &address);
     // Cache piece names (last path components) seen in use by this run; localLock.
     QStringList usedQnmdbFiles;
+
+    // ======== Category requests of the connected device ========
+    // (src/extract/AppController+MessageRequests.cpp, +CategoryRequests.cpp)
+    //
+    // One entry per category, called on the list controllers' load threads. Each makes sure
+    // this connection's backup session has brought the files (getBackupData, once for all
+    // categories), runs the category's extraction once per connection and keeps its records
+    // (extract/CategoryState.h); later requests get the kept list without touching the device.
+    // The result is an immutable snapshot, or null on failure; *error is written only on
+    // failure and only with a non-zero code, so a cancelled request leaves it as it was.
+    // Each entry holds its category lock throughout (the contacts entry holds addressLock);
+    // lock order and the absence of waits for the main thread are docs/architecture.md's.
+    RecordSnapshot<FRSMSInfo> doGetSMS(int *error);
+    RecordSnapshot<FRCallInfo> doGetCalls(int *error);
+    RecordSnapshot<FRCallInfo> doGetVoicemails(int *error);
+    RecordSnapshot<FRAddressInfo> doGetAddresses(int *error);
+    RecordSnapshot<FRBookmarkInfo> doGetBookmarks(int *error);
+    // The contacts barrier: blocks while a contacts load runs (it holds addressLock), then
+    // holds the lock for the caller until the guard goes or unlockAddresses releases it.
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> waitUntilAddressesFinishAndLock();
+    static void unlockAddresses(std::unique_lock<std::recursive_mutex> &barrier);
+    // Whether this connection's files are in the temporary folder, running the session when
+    // they are not; false when it failed or a cancel came (a non-zero gDeviceError copied).
+    bool sessionFilesReady(int *error);
+    // Where the session put a wanted file (the first of `domains` it came from), in the
+    // temporary folder.
+    QString sessionFile(const QStringList &domains, const QString &relativePath) const;
 
     // ======== Archive list and archive actions ========
     // (src/archive/AppController+ArchiveActions.cpp, +ArchiveList.cpp)

@@ -13,6 +13,9 @@
 
 #include <functional>
 
+class CallListController;
+class SMSDataController;
+
 class FRWindowHub
 {
 public:
@@ -79,6 +82,14 @@ public:
     virtual void updateCallArchive() {}
     virtual void updateSMSArchive() {}
     virtual void updateVoicemailArchive() {}
+
+    // --- Category lists -----------------------------------------------------------------------
+    // The main window's list controllers that the category requests hand to extraction:
+    // messages, calls, and the media list that also lists voicemail. Asked on load threads;
+    // each lives as long as the window. Null: the window has no such list.
+    virtual SMSDataController *smsDataController() const { return nullptr; }
+    virtual CallListController *callDataController() const { return nullptr; }
+    virtual CallListController *itunesDataController() const { return nullptr; }
 
     // The backup folder may not be read: shows the help window on reading it (created on
     // first use, brought to the front). Windows without one ignore it.

@@ -68,6 +68,13 @@ public:
     void updateCallArchive() override { record(QStringLiteral("updateCallArchive")); }
     void updateSMSArchive() override { record(QStringLiteral("updateSMSArchive")); }
     void updateVoicemailArchive() override { record(QStringLiteral("updateVoicemailArchive")); }
+    // The list controllers a test stands in (asked on load threads; set before they run).
+    SMSDataController *smsDataController() const override { return smsController; }
+    CallListController *callDataController() const override { return callController; }
+    CallListController *itunesDataController() const override { return voicemailController; }
+    SMSDataController *smsController = nullptr;
+    CallListController *callController = nullptr;
+    CallListController *voicemailController = nullptr;
     void setThreadRunning(bool running) override
     {
         record(QStringLiteral("setThreadRunning"), running ? QStringLiteral("YES") : QStringLiteral("NO"));

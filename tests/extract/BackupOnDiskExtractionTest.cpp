@@ -62,15 +62,8 @@ TEST(BackupOnDiskExtraction, EveryCategoryIsExtractedAndReadsBackWithNames)
     recipe.targetID = kTarget;
     recipe.files = {
         {kHome, "Library/SMS/sms.db",
-         database(rig, "CREATE TABLE _SqliteDatabaseProperties (key TEXT, value TEXT);"
-                       "INSERT INTO _SqliteDatabaseProperties VALUES('_ClientVersion','40');"
-                       "CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, service TEXT, handle_id INTEGER, "
-                       "date INTEGER, is_from_me INTEGER, attributedBody BLOB, error INTEGER, is_read INTEGER);"
-                       "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT);"
-                       "CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER);"
-                       "CREATE TABLE chat_handle_join (chat_id INTEGER, handle_id INTEGER);"
-                       "CREATE TABLE attachment (ROWID INTEGER PRIMARY KEY, guid TEXT, mime_type TEXT, filename TEXT);"
-                       "INSERT INTO handle VALUES(1,'+1 (555) 123-4567');"
+         database(rig, fixtureText("devicedata/messages-40.sql")
+                       + "INSERT INTO handle VALUES(1,'+1 (555) 123-4567');"
                        "INSERT INTO chat_handle_join VALUES(1,1);"
                        "INSERT INTO attachment VALUES(1,'G1','image/jpeg','~/Library/SMS/Attachments/ab/G1/IMG_1.jpg');"
                        "INSERT INTO message VALUES(1,'Hello Ann','SMS',1,600000000,0,NULL,0,1);"

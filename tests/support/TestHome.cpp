@@ -55,6 +55,12 @@ QString fixturePath(const QString &relativePath)
     return relativePath.isEmpty() ? root : root + QLatin1Char('/') + relativePath;
 }
 
+QString fixtureText(const QString &relativePath)
+{
+    QFile file(fixturePath(relativePath));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 bool copyTree(const QString &from, const QString &to)
 {
     bool copied = QDir().mkpath(to);
