@@ -103,7 +103,7 @@ QVariant AppController::getPieceFile(const QString &path, const QString &uuid, c
     if (path.isEmpty())
         return {};
     const QFileInfo info(path); // follows links
-    if (!info.exists() || !info.isFile())
+    if (!info.isFile())
         return {};
     const qint64 size = info.size();
     if (size < 0 || uint64_t(size) == std::numeric_limits<uint64_t>::max())
@@ -125,7 +125,8 @@ QVariant AppController::getPieceFile(const QString &path, const QString &uuid, c
             }
         }
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        // Read straight into the result: the device's buffer would only be another copy.
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return {};
         return file.readAll();
     }

@@ -25,6 +25,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -92,6 +93,10 @@ QDateTime dateFrom2001(qint64 seconds)
 struct Statements
 {
     SqlStatement message, parts, group, members, attachment, handwritingByTime, handwritingByMessage;
+    // Every attachment row at once, read the first time an attachment is looked up: device
+    // databases need not index the guid, and one lookup per attachment would then read the
+    // whole table each time. The first row of a guid wins, as the lookup's LIMIT 1 does.
+    QByteArray attachmentTableSql;
 };
 
 // The rows' column layout differs by generation; this holds one row's values.
@@ -197,8 +202,13 @@ public:
             row.address = row.sender;
     }
 
+    // A chat's members do not change during a run (the database is a read-only copy), and
+    // most chats hold many messages: each chat is queried once.
     QString chatMembers(qint64 chatId) const
     {
+        const auto known = mChatMembers.constFind(chatId);
+        if (known != mChatMembers.constEnd())
+            return *known;
         QStringList members;
         SqlStatement &statement = mS.members;
         statement.reset();
@@ -206,7 +216,7 @@ public:
         while (statement.step() == SQLITE_ROW)
             members << ArchiveSql::text(statement.get(), 0);
         statement.reset();
-        return joinSorted(members);
+        return *mChatMembers.insert(chatId, joinSorted(members));
     }
 
     // (mime type, file name) of an attachment guid; nothing when unknown.
@@ -215,6 +225,27 @@ public:
         SqlStatement &statement = mS.attachment;
         if (!statement.ok())
             return {};
+        if (!mAttachmentsRead) {
+            mAttachmentsRead = true;
+            SqlStatement all(mDb.handle(), mS.attachmentTableSql.constData());
+            mAttachmentsLoaded = all.ok();
+            int rc = SQLITE_OK;
+            while (all.ok() && (rc = all.step()) == SQLITE_ROW) {
+                // Only a text guid can equal the text the lookup binds.
+                if (sqlite3_column_type(all.get(), 0) != SQLITE_TEXT)
+                    continue;
+                const QString key = ArchiveSql::text(all.get(), 0);
+                if (!mAttachments.contains(key))
+                    mAttachments.insert(key, {ArchiveSql::text(all.get(), 1), ArchiveSql::text(all.get(), 2)});
+            }
+            if (rc != SQLITE_DONE) {
+                // A damaged table: each guid is looked up on its own, as far as it can be read.
+                mAttachmentsLoaded = false;
+                mAttachments.clear();
+            }
+        }
+        if (mAttachmentsLoaded)
+            return mAttachments.value(guid);
         statement.reset();
         statement.bind(1, guid);
         std::pair<QString, QString> found;
@@ -410,6 +441,10 @@ private:
     DeviceDatabase &mDb;
     Statements &mS;
     int mVersion;
+    mutable QHash<qint64, QString> mChatMembers;
+    mutable QHash<QString, std::pair<QString, QString>> mAttachments;
+    mutable bool mAttachmentsRead = false;
+    mutable bool mAttachmentsLoaded = false;
 };
 
 // The message query and statements of a generation, reading a column the database lacks
@@ -456,8 +491,10 @@ int prepare(DeviceDatabase &db, int version, Statements &s)
         s.parts.prepare(h, "SELECT content_type, data, content_loc, part_id from msg_pieces WHERE message_id=? "
                            "AND preview_part=-1 ORDER BY part_id ASC");
         s.group.prepare(h, "SELECT address from group_member WHERE group_id=?");
-        if (version >= 20)
+        if (version >= 20) {
             s.attachment.prepare(h, "SELECT mime_type, filename from madrid_attachment WHERE attachment_guid=? LIMIT 1");
+            s.attachmentTableSql = "SELECT attachment_guid, mime_type, filename from madrid_attachment";
+        }
     } else if (version >= 31) {
         if (s.members.prepare(h, "select id from handle left join chat_handle_join on chat_handle_join.handle_id = "
                                  "handle.ROWID where chat_handle_join.chat_id=?")
@@ -466,6 +503,7 @@ int prepare(DeviceDatabase &db, int version, Statements &s)
             if (db.hasTable(QStringLiteral("chat_message_join")))
                 return s.members.rc();
         }
+        s.attachmentTableSql = "SELECT guid, mime_type, filename from attachment";
         if (s.attachment.prepare(h, "SELECT mime_type, filename from attachment WHERE guid=? LIMIT 1") == SQLITE_OK
             && version >= 10000
             && s.handwritingByTime.prepare(h, "SELECT filename from attachment WHERE filename like '%handwriting.jpg' "

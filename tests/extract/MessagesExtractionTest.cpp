@@ -296,6 +296,32 @@ TEST(MessagesExtraction, ANewestDatabaseWithoutHandwritingOrSomeColumnsStillGive
     EXPECT_EQ(run.records->at(1)->SMSRawText(), "hello");
 }
 
+TEST(MessagesExtraction, AnAttachmentGuidTakesItsFirstRowAndAnUnknownOneIsUnavailable)
+{
+    ExtractRig rig;
+    SMSDataController controller;
+    const QString path = rig.workFile("sms.db");
+    // The guid is not indexed and repeats: the first row is the attachment.
+    makeDatabase(path, modernSchema(40, false)
+                           + "CREATE TABLE attachment (ROWID INTEGER PRIMARY KEY, guid TEXT, mime_type TEXT, "
+                             "filename TEXT);"
+                             "INSERT INTO attachment VALUES(1,'D1','image/jpeg','~/Library/SMS/Attachments/d1/first.jpg');"
+                             "INSERT INTO attachment VALUES(2,'D1','video/mp4','~/Library/SMS/Attachments/d1/second.mp4');"
+                             "INSERT INTO attachment VALUES(3,NULL,'image/jpeg','~/Library/SMS/Attachments/n/null.jpg');"
+                           + QStringLiteral("INSERT INTO message VALUES(1,'',NULL,'iMessage',3,600000000,0,%1,0,0);")
+                                 .arg(blobLiteral(attachmentBody("", "D1")))
+                           + QStringLiteral("INSERT INTO message VALUES(2,'',NULL,'iMessage',3,600000001,0,%1,0,0);")
+                                 .arg(blobLiteral(attachmentBody("", "")))
+                           + "INSERT INTO chat_message_join VALUES(2,1);"
+                             "INSERT INTO chat_message_join VALUES(2,2);");
+    const Extraction run = extract(rig, path, "thumbcacheuid-phone", controller);
+    ASSERT_TRUE(run.records) << run.error;
+    ASSERT_EQ(run.records->size(), 2);
+    EXPECT_EQ(run.records->at(0)->SMSRawText(), "[MEDIA UNAVAILABLE]");
+    EXPECT_EQ(run.records->at(1)->SMSRawText(), "[IMAGE]");
+    EXPECT_EQ(run.records->at(1)->fileids(), QStringList{rig.workFile("d1-iMessage-first.jpg")});
+}
+
 TEST(MessagesExtraction, HostileNamesAndHtmlPartsReachTheHtmlEscapedAndSanitised)
 {
     ExtractRig rig;
