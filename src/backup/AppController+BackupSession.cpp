@@ -20,6 +20,7 @@
 #include "backup/BackupSessionFlags.h"
 #include "backup/BackupSessionState.h"
 #include "backup/Keybag.h"
+#include "backup/ManifestChoice.h"
 #include "backup/PiecePredicates.h"
 #include "backup/SavedManifest.h"
 #include "backup/WantedFiles.h"
@@ -66,6 +67,15 @@ bool acceptableDomain(const QString &domain)
         QStringLiteral("AppDomainGroup-group.net.whatsapp.WhatsApp.shared"),
         QStringLiteral("AppDomainGroup-group.com.apple.notes")};
     return apps.contains(domain);
+}
+
+bool isDatabasePath(const QString &path)
+{
+    for (const char *suffix : {".db", ".sqlite", ".sqlitedb", ".storedata"}) {
+        if (path.endsWith(QLatin1String(suffix)))
+            return true;
+    }
+    return false;
 }
 
 bool isVoicemailAudio(const QString &path)
@@ -391,33 +401,46 @@ int AppController::runSession(const QList<WantedFile> &files, bool *)
         }
         VarnekLog("got connection dict for %s", qUtf8Printable(connectionDict.value(QStringLiteral("DLInfoServiceNameKey")).toString()));
 
+        const bool olderEncrypted = !is20Stuff.load() && ManifestChoice::backupIsEncrypted(*this);
+        bool tookHost = false;
         if (!gManifestDict) {
             VarnekLog("Need a manifest");
-            if (attempt < 3) {
-                if (const auto saved = SavedManifest::getMDataFor(gTargetID)) {
-                    const QVariantMap stored = PropertyList::fromData(*saved).value_or(QVariant()).toMap();
-                    if (stored.contains(QStringLiteral("Files"))) {
-                        VarnekLog("going with the stored version because it's all we have");
-                        gManifestDict = stored;
-                    }
-                }
+            if (!ManifestChoice::chooseManifest(*this, attempt, olderEncrypted, &tookHost)) {
+                mBackupFinished.store(false);
+                updateMessage(QString());
+                return 0;
             }
-            if (!gManifestDict)
-                VarnekLog("no manifest at all to use");
         } else {
             VarnekLog("didn't need a manifest");
         }
+        const QVariantMap pieces = ManifestChoice::extraPieces(*this, tookHost, olderEncrypted);
 
-        gFilesToGet = paths;
-        clearSessionTables();
+        QStringList wanted = paths;
         gFileKeys.clear();
         for (const WantedFile &file : files)
             gFileKeys.insert(file.relativePath, fileIDFor(file.domain, file.relativePath));
+        // A database's journal is knocked out with it: a journal kept from an earlier session
+        // beside a newer database would read as a damaged database.
+        for (const WantedFile &file : files) {
+            const QString journal = file.relativePath + QStringLiteral("-wal");
+            if (isDatabasePath(file.relativePath) && !gFileKeys.contains(journal)) {
+                gFileKeys.insert(journal, fileIDFor(file.domain, journal));
+                wanted << journal;
+            }
+        }
+        for (auto it = pieces.cbegin(); it != pieces.cend(); ++it) {
+            if (gFileKeys.contains(it.key()))
+                continue;
+            gFileKeys.insert(it.key(), it.value());
+            wanted << it.key();
+        }
+        gFilesToGet = wanted;
+        clearSessionTables();
 
         bool exchanged = false;
         if (is20Stuff.load()) {
             QVariantList records;
-            for (const QString &path : std::as_const(paths)) {
+            for (const QString &path : std::as_const(wanted)) {
                 records << QVariantMap{{QStringLiteral("Data"), QByteArray()}, {QStringLiteral("Path"), path}};
                 const QString previous = WorkFolderNames::baseName(path);
                 if (!previous.isEmpty())

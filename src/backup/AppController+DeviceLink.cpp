@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -38,6 +39,24 @@ bool processRunning(const char *name)
     int error = 0;
     ProcessLookup::findProcesses(QByteArray(name), ::getuid(), 1, &pids, &error);
     return !pids.empty();
+}
+
+// Either of the host's own sync processes, from one read of the process table: every read
+// walks all the processes of the machine, and the wait runs before every session.
+bool hostSyncRunning()
+{
+    std::vector<ProcessLookup::Process> table;
+    int error = 0;
+    if (ProcessLookup::readTable(&table, &error) != ProcessLookup::Status::Ok)
+        return false;
+    const uid_t uid = ::getuid();
+    for (const ProcessLookup::Process &process : table) {
+        if (process.effectiveUid == uid
+            && (ProcessLookup::commandMatches(process.command, QByteArrayLiteral("AppleMobileSync"))
+                || ProcessLookup::commandMatches(process.command, QByteArrayLiteral("AppleMobileBackup"))))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -60,10 +79,14 @@ bool AppController::iTunesRunning() const
 bool AppController::waitForMobileSyncProcess()
 {
     const int rounds = deviceTimings().hostSyncRounds.load();
+    std::optional<bool> running; // as last looked up
     for (int round = 0; round < rounds; ++round) {
         const bool delayOver = gAFewSecondsHaveGoneBy.load();
-        if (delayOver && !mobileSyncRunning() && !mobileBackupRunning())
-            break;
+        if (delayOver) {
+            running = hostSyncRunning();
+            if (!*running)
+                break;
+        }
         if (gBail.load() || mCancelBackup.load())
             break;
         if (delayOver && !mWaitingForiTunes.exchange(true))
@@ -73,7 +96,7 @@ bool AppController::waitForMobileSyncProcess()
     }
     if (mWaitingForiTunes.exchange(false))
         onMain([this] { updateStatusMessage(); });
-    return !mobileSyncRunning() && !mobileBackupRunning();
+    return !(running ? *running : hostSyncRunning());
 }
 
 void AppController::cancelBackup()

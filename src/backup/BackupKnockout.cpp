@@ -76,6 +76,8 @@ bool knockOutOfDatabase(const QString &path, const QStringList &knockouts, const
         VarnekLog("Error opening knockout database: %s", database.db ? sqlite3_errmsg(database.db) : "");
         return false;
     }
+    // A work copy the next session writes afresh: nothing is gained by waiting for the disk.
+    exec(database.db, "PRAGMA synchronous=OFF", "PRAGMA");
     if (!exec(database.db, "BEGIN", "BEGIN"))
         return false;
     sqlite3_stmt *remove = nullptr;
@@ -195,6 +197,14 @@ bool prepareBackupDirectoryWithOldManifest(const QVariantMap &oldManifest, const
     timer.start();
     QDir().mkpath(folder);
     const QVariantMap files = newData.value(kFiles).toMap();
+    // A knocked-out file must leave its place empty: an empty placeholder an earlier session
+    // put there (a piece that was not wanted then) tells the device the host has the file.
+    for (const QString &id : newData.value(kKnockouts).toStringList()) {
+        if (!BackupManifest::isValidFileID(id))
+            continue;
+        QFile::remove(folder + QLatin1Char('/') + id.left(2) + QLatin1Char('/') + id);
+        QFile::remove(folder + QLatin1Char('/') + id);
+    }
 
     if (oldManifest.contains(QStringLiteral("manifestdb"))) {
         VarnekLog("prepareBackupDirectoryWithOldManifestf for v10");

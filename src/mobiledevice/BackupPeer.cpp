@@ -78,6 +78,7 @@ bool writeManifestDb(const std::string &path, const std::vector<PersonalFile> &f
         return false;
     }
     bool ok = sqlite3_exec(db,
+                           "PRAGMA synchronous=OFF;"
                            "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
                            "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);"
                            "BEGIN;",
@@ -437,6 +438,7 @@ void BackupPeer::streamOlderBackup()
             LinkEvent event;
             event.slot = kSlotFileData;
             event.message.reset(plist_new_data(chunk.data(), got));
+            event.bytes = got;
             event.info.reset(plist_new_dict());
             plist_t info = event.info.get();
             plist_dict_set_item(info, "Path", plist_new_string(file.relativePath.c_str()));

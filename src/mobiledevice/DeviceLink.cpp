@@ -4,9 +4,11 @@
 // connection's own queue until the program's thread takes them with DLWaitForMessage, which
 // runs the matching callback on that thread. No callback ever runs on a library thread, and
 // none runs inside DLProcessMessage or DLSendFile; only a failing DLConnect reports its
-// failure (slot 3) at once, on the caller's thread, before it returns.
+// failure (slot 3) at once, on the caller's thread, before it returns. The queue holds at
+// most kMaxQueuedBytes of file data: a device streaming faster than the host takes it waits.
 
 #include "BackupPeer.h"
+#include "BoundedQueue.h"
 #include "DeviceRegistry.h"
 #include "EntryPointSupport.h"
 #include "LinkEvent.h"
@@ -14,23 +16,24 @@
 #include <mobiledevice/MobileDevice.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <thread>
 
 using namespace mobiledevice;
 
+namespace {
+// File data a connection holds for the host at most (16 of the older protocol's chunks).
+constexpr size_t kMaxQueuedBytes = size_t(4) << 20;
+} // namespace
+
 struct DLConnectionOpaque
 {
     DLCallbackTable table{};
     void *context = nullptr;
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<LinkEvent> events; // mutex
-    bool lost = false;            // mutex: nothing more will arrive
+    // Closed once the connection is lost: nothing more will arrive.
+    BoundedQueue<LinkEvent> events{kMaxQueuedBytes};
     SimDevice *device = nullptr;
     bool older = false;
     std::unique_ptr<BackupPeer> peer;
@@ -63,15 +66,18 @@ void describe(char **errorDescription, const std::string &text)
 
 void post(DLConnectionOpaque *connection, LinkEvent event)
 {
-    {
-        std::lock_guard lock(connection->mutex);
-        if (connection->lost)
-            return;
-        if (event.slot == kSlotConnectionLost)
-            connection->lost = true;
-        connection->events.push_back(std::move(event));
-    }
-    connection->arrived.notify_all();
+    const size_t bytes = event.bytes;
+    const bool last = event.slot == kSlotConnectionLost;
+    connection->events.push(std::move(event), bytes, last);
+}
+
+// Stops the device's side and waits for it; a device thread waiting for room in the queue
+// is let through first, since this thread is the one that would make the room.
+void stopPeer(DLConnectionOpaque *connection)
+{
+    connection->events.unbound();
+    if (connection->peer)
+        connection->peer->stop();
 }
 
 int call(DLConnectionOpaque *connection, int slot, void *a = nullptr, void *b = nullptr)
@@ -176,12 +182,9 @@ extern "C" AMDError DLProcessMessage(DLConnectionRef connection, plist_t message
         describe(errorDescription, "Not connected");
         return kAMDNotConnectedError;
     }
-    {
-        std::lock_guard lock(connection->mutex);
-        if (connection->lost) {
-            describe(errorDescription, "The connection was lost");
-            return kAMDNotConnectedError;
-        }
+    if (connection->events.closed()) {
+        describe(errorDescription, "The connection was lost");
+        return kAMDNotConnectedError;
     }
     if (connection->device->gone()) {
         describe(errorDescription, "The device went away");
@@ -201,16 +204,17 @@ extern "C" AMDError DLWaitForMessage(DLConnectionRef connection, double timeout,
     if (!connections().contains(connection))
         return kAMDInvalidArgumentError;
     LinkEvent event;
-    {
-        std::unique_lock lock(connection->mutex);
-        const double bounded = timeout > 0 && timeout < 86400 ? timeout : 0;
-        const auto wait = std::chrono::microseconds(static_cast<long long>(bounded * 1e6));
-        if (!connection->arrived.wait_for(lock, wait, [&] { return !connection->events.empty(); })) {
-            describe(errorDescription, connection->lost ? "The connection was lost" : "No message");
-            return connection->lost ? kAMDNotConnectedError : kAMDNoMessageError;
-        }
-        event = std::move(connection->events.front());
-        connection->events.pop_front();
+    const double bounded = timeout > 0 && timeout < 86400 ? timeout : 0;
+    const auto wait = std::chrono::microseconds(static_cast<long long>(bounded * 1e6));
+    switch (connection->events.pop(event, wait)) {
+    case BoundedQueue<LinkEvent>::Result::Closed:
+        describe(errorDescription, "The connection was lost");
+        return kAMDNotConnectedError;
+    case BoundedQueue<LinkEvent>::Result::Empty:
+        describe(errorDescription, "No message");
+        return kAMDNoMessageError;
+    case BoundedQueue<LinkEvent>::Result::Item:
+        break;
     }
     switch (event.slot) {
     case kSlotConnectionFailed:
@@ -222,8 +226,7 @@ extern "C" AMDError DLWaitForMessage(DLConnectionRef connection, double timeout,
     case kSlotFileData:
         // The older protocol asks first whether the host wants to stop.
         if (call(connection, 11) != 0) {
-            if (connection->peer)
-                connection->peer->stop();
+            stopPeer(connection);
             break;
         }
         call(connection, event.slot, event.message.get(), event.info.get());
@@ -254,8 +257,7 @@ extern "C" AMDError DLDisconnect(DLConnectionRef connection, const char *)
 {
     if (!connections().contains(connection))
         return kAMDInvalidArgumentError;
-    if (connection->peer)
-        connection->peer->stop();
+    stopPeer(connection);
     return kAMDSuccess;
 }
 
@@ -263,8 +265,7 @@ extern "C" AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
 {
     if (!connections().remove(connection))
         return kAMDInvalidArgumentError;
-    if (connection->peer)
-        connection->peer->stop();
+    stopPeer(connection);
     delete connection;
     return kAMDSuccess;
 }

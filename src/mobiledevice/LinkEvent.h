@@ -4,6 +4,7 @@
 
 #include "PlistFile.h"
 
+#include <cstddef>
 #include <string>
 
 namespace mobiledevice {
@@ -25,6 +26,7 @@ struct LinkEvent
     PlistPtr info;      // slot 10: the info dictionary
     std::string text;   // slot 3: the description
     double number = 0;  // slot 11
+    size_t bytes = 0;   // file data carried (slot 10), which the connection's queue bounds
 };
 
 } // namespace mobiledevice

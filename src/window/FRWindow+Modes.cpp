@@ -197,6 +197,8 @@ void FRWindow::refreshThings()
 {
     if (!mDevice || !mDevice->connectedStatus())
         return;
+    // A sheet the user cancelled for an earlier load does not hold back this one.
+    mDevice->clearBackupCancel();
     const Mode mode = mWindowMode.load();
     auto missing = [](const ListControllerInterface *c) { return c && !c->hasData(); };
     switch (mode) {
@@ -253,6 +255,8 @@ void FRWindow::refreshThings()
     case Mode::Other:
         break;
     }
+    // The user has asked for the device's data: a locked backup may now ask for its password.
+    mDevice->userInteractedWithBackupMode();
     updateStatus();
 }
 

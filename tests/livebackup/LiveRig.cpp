@@ -1,6 +1,7 @@
 #include "LiveRig.h"
 
 #include "backup/BackupSessionFlags.h"
+#include "backup/BackupSessionState.h"
 #include "device/DeviceTimings.h"
 #include "shell/Defaults.h"
 #include "shell/SystemFlags.h"
@@ -23,6 +24,10 @@ LiveRig::LiveRig()
 {
     HASDECRYPT = true;
     gDeviceError.store(0);
+    // Cases share the process's temporary folder and the session state: each starts as a
+    // fresh run would, without an earlier case's manifest or backup folder.
+    gManifestDict.reset();
+    QDir(sessionBackupFolder(kUid)).removeRecursively();
     DeviceTimings &t = deviceTimings();
     t.backupRetryMs = 10;
     t.backupErrorRetryMs = 10;

@@ -121,11 +121,17 @@ TEST(LiveSession, TheNextConnectionKnocksOutTheWantedFilesSoOnlyTheyComeAgain)
     ASSERT_TRUE(sms.open(QIODevice::WriteOnly));
     sms.write("newer sms database");
     sms.close();
+    // A journal changes with its database; an old one beside the new database is damage.
+    QFile journal(live.deviceFolder() + QStringLiteral("/personal/HomeDomain/Library/Voicemail/voicemail.db-wal"));
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+    journal.write("newer voicemail journal");
+    journal.close();
     QFile::remove(live.deviceFolder() + QStringLiteral("/personal/HomeDomain/Library/Preferences/com.example.plist"));
     live.rig.controller->flushBackup();
     auto second = live.request();
     ASSERT_EQ(live.wait(second), 1) << gDeviceError.load();
     EXPECT_EQ(live.tempFile(QStringLiteral("sms.db")), "newer sms database");
+    EXPECT_EQ(live.tempFile(QStringLiteral("voicemail.db-wal")), "newer voicemail journal");
     EXPECT_TRUE(live.log().contains(QStringLiteral("didn't need a manifest")));
 }
 

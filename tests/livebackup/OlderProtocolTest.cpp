@@ -19,7 +19,9 @@ const QVariantMap kOlderDevice{
 
 QMap<QString, QByteArray> olderFiles()
 {
-    QByteArray big(600 * 1024, 'x'); // three chunks of the stream
+    // More chunks of the stream than the connection holds at once: the device waits for
+    // the host as it streams.
+    QByteArray big(6 * 1024 * 1024 + 17, 'x');
     big.prepend("large sms database ");
     return {
         {QStringLiteral("HomeDomain/Library/SMS/sms.db"), big},
@@ -49,7 +51,7 @@ TEST(OlderProtocol, TheDeviceStreamsItsFilesAndOnlyTheWantedOnesAreKept)
     EXPECT_EQ(live.tempFile(QStringLiteral("cd-iMessage-IMG_1.jpg")), "picture two");
     EXPECT_FALSE(live.tempFiles().contains(QStringLiteral("com.example.plist")));
     EXPECT_FALSE(live.tempFiles().contains(QStringLiteral("ChatStorage.sqlite")));
-    EXPECT_GT(live.rig.window.progressMax.load(), 600 * 1024);
+    EXPECT_GT(live.rig.window.progressMax.load(), 6 * 1024 * 1024);
 }
 
 TEST(OlderProtocol, ARefusedBackupIsNotTriedAgain)

@@ -11,6 +11,10 @@
 #include "platform/UserDefaults.h"
 #include "shell/AppDelegate.h"
 #include "shell/VarnekLogger.h"
+#include "backup/BackupSessionFlags.h"
+#include "backup/ui/BackupPasswordSheet.h"
+#include "platform/PropertyList.h"
+#include "shell/Defaults.h"
 #include "window/ErrorSheet.h"
 #include "window/FRWindow.h"
 
@@ -19,10 +23,13 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 
 namespace {
@@ -81,12 +88,14 @@ public:
 
     QString device(const QString &name) const { return mWatched.path() + QLatin1Char('/') + name; }
 
-    bool attachCopyOf(const QString &fixture, const QString &name)
+    // `prepare` may change the copy before the device appears.
+    bool attachCopyOf(const QString &fixture, const QString &name,
+                      const std::function<bool(const QString &)> &prepare = {})
     {
         const QString staging = mStaging.path() + QLatin1Char('/') + name;
         QDir(staging).removeRecursively();
-        return copyTree(fixturePath(QStringLiteral("devices/") + fixture), staging)
-            && QDir().rename(staging, device(name));
+        return copyTree(fixturePath(QStringLiteral("devices/") + fixture), staging) && (!prepare || prepare(staging))
+               && QDir().rename(staging, device(name));
     }
     bool detach(const QString &name)
     {
@@ -301,4 +310,80 @@ TEST(QuillonWindow, EveryModeOfTheSourceListShowsItsViewAndLoadsOnlyWhatIsMissin
             EXPECT_TRUE(refreshes.isEmpty()) << refreshes.join(",").toStdString();
     }
     EXPECT_EQ(lists.itunes.argumentsOf("refreshTracks").last(), "VOICEMAIL YES");
+}
+
+TEST(QuillonWindow, AnEncryptedDeviceAsksForItsPasswordOnceAndASecondRequestReusesTheFiles)
+{
+    TestHome home;
+    SimDevicesFolder sim;
+    LiveQuillon q;
+    deviceTimings().mediaAppSettleMs = 50;
+    deviceTimings().passwordPollMs = 10;
+    FRWindow &window = *q.window;
+    RecordingControllers lists;
+    lists.setOn(window);
+    const QMap<QString, QByteArray> personal{
+        {"HomeDomain/Library/SMS/sms.db", "the messages"},
+        {"HomeDomain/Library/AddressBook/AddressBook.sqlitedb", "the contacts"},
+        {"MediaDomain/Library/SMS/Attachments/ab/IMG_1.jpg", "a picture"},
+        {"HomeDomain/Library/Preferences/com.example.plist", "not wanted"},
+    };
+    // The device keeps its backups encrypted with a password.
+    ASSERT_TRUE(sim.attachCopyOf("usb-phone", "phone", [&](const QString &staging) {
+        QVariantMap settings = PropertyList::fromData(fileBytes(staging + "/device.plist")).value_or(QVariant()).toMap();
+        settings.insert("BackupPassword", "correct horse");
+        settings.insert("BackupPasswordIterations", 10);
+        QFile plist(staging + "/device.plist");
+        if (!plist.open(QIODevice::WriteOnly) || plist.write(PropertyList::toData(settings, PropertyList::Format::Xml)) < 0)
+            return false;
+        for (auto it = personal.begin(); it != personal.end(); ++it) {
+            const QString path = staging + "/personal/" + it.key();
+            QFile file(path);
+            if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !file.open(QIODevice::WriteOnly))
+                return false;
+            file.write(it.value());
+        }
+        return true;
+    }));
+    ASSERT_TRUE(waitUntil([&] { return window.opened(); }, kDeviceWaitMs));
+    ASSERT_TRUE(waitUntil([&] { return q.controller->connectedStatus(); }, kDeviceWaitMs));
+
+    // The user opens a list that comes from the device's backup, and its load thread asks
+    // for the data.
+    ASSERT_TRUE(window.selectSourceListMode("CONTACTS"));
+    AppController *c = q.controller.get();
+    auto request = [c] { return std::async(std::launch::async, [c] { return c->getBackupData(); }); };
+    auto done = [](std::future<int> &result) {
+        return waitUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                         kDeviceWaitMs);
+    };
+    auto first = request();
+
+    // The window's own sheet asks; the user types the password.
+    auto *sheet = window.findChild<BackupPasswordSheet *>();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return sheet->passwordSheet() && sheet->passwordSheet()->isVisible(); }, kDeviceWaitMs));
+    EXPECT_EQ(sheet->passwordSheet()->windowTitle(), "Backup Encryption Password Required");
+    int answered = 0;
+    QObject::connect(sheet->passwordSheet(), &QDialog::finished, [&] { ++answered; });
+    sheet->passwordField()->setText("correct horse");
+    sheet->passwordOK()->click();
+    ASSERT_TRUE(done(first));
+    ASSERT_EQ(first.get(), 1) << gDeviceError.load();
+
+    // The wanted files arrived decrypted; what nobody wants did not.
+    const QString temp = getTempDir();
+    EXPECT_EQ(fileBytes(temp + "sms.db"), "the messages");
+    EXPECT_EQ(fileBytes(temp + "AddressBook.sqlitedb"), "the contacts");
+    EXPECT_EQ(fileBytes(temp + "ab-iMessage-IMG_1.jpg"), "a picture");
+    EXPECT_FALSE(QFileInfo::exists(temp + "com.example.plist"));
+
+    // Another list's request in the same connection reuses them: no session, no sheet.
+    QFile::remove(temp + "sms.db");
+    auto second = request();
+    ASSERT_TRUE(done(second));
+    EXPECT_EQ(second.get(), 1);
+    EXPECT_FALSE(QFileInfo::exists(temp + "sms.db"));
+    EXPECT_EQ(answered, 1);
+    EXPECT_FALSE(sheet->passwordSheet()->isVisible());
 }
