@@ -197,6 +197,8 @@ void FRWindow::refreshThings()
 {
     if (!mDevice || !mDevice->connectedStatus())
         return;
+    // A backup the user cancelled for an earlier list must not stop this one.
+    mDevice->clearBackupCancel();
     const Mode mode = mWindowMode.load();
     auto missing = [](const ListControllerInterface *c) { return c && !c->hasData(); };
     switch (mode) {
@@ -239,9 +241,10 @@ void FRWindow::refreshThings()
             callController->refreshCalls(true);
         break;
     case Mode::Messages:
-        // Messages load once the device's archive exists or the device cannot have
-        // iMessages; the archive test comes with the archive database.
-        if (mDevice->deviceClass() != QLatin1String("iPhone") && !mDevice->hasiMessageCapability()) {
+        // A device that can hold iMessages has its messages loaded here only once its
+        // archive exists.
+        if (mDevice->currentDeviceArchiveExists() ||
+            (mDevice->deviceClass() != QLatin1String("iPhone") && !mDevice->hasiMessageCapability())) {
             if (missing(addressController))
                 addressController->refreshAddresses();
             if (smsController)
@@ -253,6 +256,8 @@ void FRWindow::refreshThings()
     case Mode::Other:
         break;
     }
+    // From now on a locked device's backup may ask for its password: the user asked for data.
+    mDevice->userInteractedWithBackupMode();
     updateStatus();
 }
 
