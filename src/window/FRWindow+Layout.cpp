@@ -363,7 +363,9 @@ void FRWindow::closeup()
 {
     VarnekLog("FRWindow: closeup");
     hideAllSpinners();
-    if (mModeViews) {
+    // Only an expanded window shows the dividers the user set; the strip's views are squeezed
+    // or hidden, and storing their sizes would replace the user's.
+    if (mModeViews && mOpened) {
         struct Saved
         {
             QSplitter *view;

@@ -271,10 +271,12 @@ TEST(Modes, DividersAreKeptPerModeAcrossRestarts)
     auto keptExtent = [](QSplitter *split) {
         return split->orientation() == Qt::Vertical ? split->sizes().last() : split->sizes().first();
     };
-    // The program shows the strip before any device comes; a device expands it.
+    // The program shows the strip, finds no device at first (the strip closes up again, which
+    // must not store the strip's squeezed views), and a device then expands it.
     auto expandedWindow = [](ShellWindow &shell) {
         FRWindow &window = shell.window;
         window.show();
+        window.closeup();
         window.setWindowSize(true, false);
         return waitUntil([&] { return window.splitViewForMode("NOTES")->height() > 200; });
     };
