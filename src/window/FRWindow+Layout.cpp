@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QColumnView>
 #include <QLineEdit>
@@ -54,6 +55,9 @@ FRTableView *table(const QString &name, const QList<std::pair<const char *, cons
     if (!view)
         view = new FRTableView;
     view->setObjectName(name);
+    // Narrow enough that the call log's five columns fit the window at its first width
+    // instead of cutting off the last title.
+    view->horizontalHeader()->setDefaultSectionSize(80);
     QList<RecordTableModel::Column> titled;
     for (const auto &[identifier, title] : columns)
         titled.append({QString::fromLatin1(identifier), QCoreApplication::translate("FRWindow", title)});
@@ -363,7 +367,9 @@ void FRWindow::closeup()
 {
     VarnekLog("FRWindow: closeup");
     hideAllSpinners();
-    if (mModeViews) {
+    // Only an expanded window shows the dividers the user set; the strip's views are squeezed
+    // or hidden, and storing their sizes would replace the user's.
+    if (mModeViews && mOpened) {
         struct Saved
         {
             QSplitter *view;

@@ -82,6 +82,7 @@ void FRWindow::buildStrip()
     mDeviceArea = new QWidget(content);
     mDeviceArea->setObjectName(QStringLiteral("deviceArea"));
     buildDeviceArea(mDeviceArea);
+    mDeviceArea->hide(); // the window starts as the strip
     column->addWidget(strip);
     column->addWidget(mDeviceArea, 1);
     setCentralWidget(content);
@@ -176,10 +177,13 @@ void FRWindow::setWindowSize(bool opened, bool animate)
         setMinimumSize(kMinimumWidth, kDefaultOpenedHeight);
         setMaximumSize(kMaximumExtent, kMaximumExtent);
         initOpenHeight();
+        mDeviceArea->show();
         // The top edge stays where it was.
         setGeometry(QRect(content.x(), content.y(), content.width(), mOpenedRect.height()));
         setupSplitViews();
     } else {
+        // The strip shows the status line alone, not the device's views squeezed into it.
+        mDeviceArea->hide();
         setMinimumSize(kMinimumWidth, kCollapsedHeight);
         setMaximumSize(kMaximumExtent, kCollapsedHeight);
         setGeometry(QRect(content.x(), content.y(), content.width(), kCollapsedHeight));

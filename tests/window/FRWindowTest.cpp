@@ -42,15 +42,21 @@ TEST(FRWindow, StartsAsTheCollapsedStripAndExpandsToTheRememberedHeight)
     EXPECT_TRUE(UserDefaults::standard().boolForKey("PRINT_SELECTION")); // the device layer started
     EXPECT_TRUE(UserDefaults::standard().contains("SHOW_SMS"));          // start-up values written
 
+    // The strip shows the status line alone: the device's views are not squeezed into it.
     window.show();
     const QImage strip = window.grab().toImage();
     EXPECT_EQ(strip.height(), FRWindow::kCollapsedHeight);
+    QWidget *deviceArea = window.findChild<QWidget *>("deviceArea");
+    ASSERT_NE(deviceArea, nullptr);
+    EXPECT_FALSE(deviceArea->isVisible());
 
     window.setWindowSize(true, false);
     EXPECT_TRUE(window.opened());
     EXPECT_EQ(window.height(), FRWindow::kDefaultOpenedHeight);
+    EXPECT_TRUE(deviceArea->isVisible());
     window.closeup();
     EXPECT_EQ(window.height(), FRWindow::kCollapsedHeight);
+    EXPECT_FALSE(deviceArea->isVisible());
     // A user who never had the key gets 414 stored at the first collapse.
     EXPECT_EQ(UserDefaults::standard().doubleForKey("OPENEDHEIGHT7"), 414.0);
 

@@ -4,6 +4,7 @@
 
 #include "RecordingListController.h"
 #include "TestHome.h"
+#include "TestWait.h"
 #include "interfaces/WindowInterface.h"
 #include "platform/UserDefaults.h"
 #include "window/FRWindow.h"
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMap>
 #include <QProgressBar>
 #include <QSplitter>
 
@@ -244,53 +246,92 @@ TEST(Modes, StartupStateExistsBeforeTheDeviceLayerStarts)
     EXPECT_EQ(window.seenWindowMode, Mode::Messages);
 }
 
-// Off until the expanded window lays its split views out offscreen: the notes split is still
-// a few pixels high when the test sets its divider.
-TEST(Modes, DISABLED_DividersAreKeptPerModeAcrossRestarts)
+// Each split view keeps its own divider: leaving a mode stores it, quitting stores the one
+// shown, and the next run (reading the stored file again) brings every one back, as it does
+// the expanded window's height.
+TEST(Modes, DividersAreKeptPerModeAcrossRestarts)
 {
     TestHome home;
-    auto sizesOf = [](FRWindow &window, const QString &mode) { return window.splitViewForMode(mode)->sizes(); };
-    QList<int> notes, photos;
+    struct Case
+    {
+        const char *mode;
+        const char *key;
+        int extent; // of the pane whose extent is kept: the note below, the left pane elsewhere
+        int builtIn;
+    };
+    const Case cases[] = {
+        {"SMS", "SMS_SPLITVIEW_WIDTH", 180, 130},
+        {"FILESHARING", "SHARING_SPLITVIEW_WIDTH2", 190, 139},
+        {"NOTES", "NOTES_SPLITVIEW_HEIGHT", 150, -1}, // half the split view
+        {"PHOTOS", "ALBUMS_SPLITVIEW_WIDTH", 210, 130},
+        {"CONTACTS", "GROUPS_SPLITVIEW_WIDTH", 170, 130},
+        {"WEB", "BOOKMARKS_SPLITVIEW_WIDTH", 220, 130},
+    };
+    UserDefaults &defaults = UserDefaults::standard();
+    auto keptExtent = [](QSplitter *split) {
+        return split->orientation() == Qt::Vertical ? split->sizes().last() : split->sizes().first();
+    };
+    // The program shows the strip, finds no device at first (the strip closes up again, which
+    // must not store the strip's squeezed views), and a device then expands it.
+    auto expandedWindow = [](ShellWindow &shell) {
+        FRWindow &window = shell.window;
+        window.show();
+        window.closeup();
+        window.setWindowSize(true, false);
+        return waitUntil([&] { return window.splitViewForMode("NOTES")->height() > 200; });
+    };
+    QMap<QString, QList<int>> kept;
     {
         ShellWindow shell;
         FRWindow &window = shell.window;
-        window.resize(700, 45);
-        window.setWindowSize(true, false);
+        ASSERT_TRUE(expandedWindow(shell));
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.mode);
+            switchTo(window, c.mode);
+            QSplitter *split = window.splitViewForMode(c.mode);
+            const int total = split->orientation() == Qt::Vertical ? split->height() : split->width();
+            EXPECT_EQ(keptExtent(split), c.builtIn < 0 ? total / 2 : c.builtIn); // nothing stored yet
+            const int rest = total - c.extent - split->handleWidth();
+            split->setSizes(split->orientation() == Qt::Vertical ? QList<int>{rest, c.extent} : QList<int>{c.extent, rest});
+            ASSERT_EQ(keptExtent(split), c.extent);
+            kept[c.mode] = split->sizes();
+        }
+        // Every mode left stored its divider; quitting in Notes stores the notes divider and
+        // leaves the collapsed panes' values alone.
         switchTo(window, "NOTES");
-        QSplitter *split = window.splitViewForMode("NOTES");
-        ASSERT_GT(split->height(), 200);
-        // The notes list above, the note below: the note pane is the one whose height is kept.
-        split->setSizes({split->height() - 150 - split->handleWidth(), 150});
-        notes = split->sizes();
-        switchTo(window, "PHOTOS");
-        QSplitter *albums = window.splitViewForMode("PHOTOS");
-        EXPECT_EQ(albums->sizes().first(), 130); // never stored: the built-in width
-        albums->setSizes({210, albums->width() - 210 - albums->handleWidth()});
-        photos = albums->sizes();
-        // Leaving Photos saved its divider; the collapsed notes pane keeps the notes divider.
-        EXPECT_EQ(UserDefaults::standard().integerForKey("ALBUMS_SPLITVIEW_WIDTH"), 210);
-        EXPECT_EQ(UserDefaults::standard().integerForKey("NOTES_SPLITVIEW_HEIGHT"), 150);
-        switchTo(window, "NOTES");
-        window.closeup(); // quit in Notes mode
-        EXPECT_EQ(UserDefaults::standard().integerForKey("NOTES_SPLITVIEW_HEIGHT"), 150);
-        EXPECT_EQ(UserDefaults::standard().integerForKey("ALBUMS_SPLITVIEW_WIDTH"), 210);
-        EXPECT_FALSE(UserDefaults::standard().contains("SMS_SPLITVIEW_WIDTH") &&
-                     UserDefaults::standard().integerForKey("SMS_SPLITVIEW_WIDTH") <= 0);
+        window.closeup();
+        for (const Case &c : cases)
+            EXPECT_EQ(defaults.integerForKey(c.key), c.extent) << c.key;
     }
+    defaults.synchronize(); // the next run reads the stored file
     {
-        ShellWindow shell; // the next run
+        ShellWindow shell;
         FRWindow &window = shell.window;
-        window.resize(700, 45);
+        ASSERT_TRUE(expandedWindow(shell));
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.mode);
+            switchTo(window, c.mode);
+            EXPECT_EQ(window.splitViewForMode(c.mode)->sizes(), kept[c.mode]);
+        }
+        // A taller window is remembered from the second collapse on (the first stores 414).
+        window.resize(window.width(), 520);
+        window.closeup();
+    }
+    defaults.synchronize();
+    {
+        ShellWindow shell;
+        FRWindow &window = shell.window;
+        ASSERT_TRUE(expandedWindow(shell));
+        EXPECT_EQ(window.height(), 520);
+        // The note keeps its height in the taller window; the list takes the rest.
         switchTo(window, "NOTES");
-        window.setWindowSize(true, false);
-        EXPECT_EQ(sizesOf(window, "NOTES"), notes);
-        switchTo(window, "PHOTOS");
-        EXPECT_EQ(sizesOf(window, "PHOTOS"), photos);
+        QSplitter *notes = window.splitViewForMode("NOTES");
+        EXPECT_EQ(notes->sizes().last(), 150);
 
         // A stored note divider that leaves the list less than 8 points starts over at 100.
-        QSplitter *split = window.splitViewForMode("NOTES");
-        UserDefaults::standard().setInteger(split->height() - 4, "NOTES_SPLITVIEW_HEIGHT");
+        switchTo(window, "PHOTOS");
+        defaults.setInteger(notes->height() - 4, "NOTES_SPLITVIEW_HEIGHT");
         switchTo(window, "NOTES");
-        EXPECT_EQ(split->sizes().last(), 100);
+        EXPECT_EQ(notes->sizes().last(), 100);
     }
 }

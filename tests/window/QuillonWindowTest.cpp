@@ -288,6 +288,7 @@ TEST(QuillonWindow, EveryModeOfTheSourceListShowsItsViewAndLoadsOnlyWhatIsMissin
         {"LOG", false, &lists.calls, "refreshCalls"},
         {"LOG", true, nullptr, nullptr},
         {"WEB", true, nullptr, nullptr},
+        {"SMS", false, nullptr, nullptr}, // an iPhone without its archive yet
         {"MUSIC", true, &lists.itunes, "refreshTracks"},
         {"VOICEMAIL", true, &lists.itunes, "refreshTracks"},
     };
@@ -310,6 +311,18 @@ TEST(QuillonWindow, EveryModeOfTheSourceListShowsItsViewAndLoadsOnlyWhatIsMissin
             EXPECT_TRUE(refreshes.isEmpty()) << refreshes.join(",").toStdString();
     }
     EXPECT_EQ(lists.itunes.argumentsOf("refreshTracks").last(), "VOICEMAIL YES");
+
+    // Once the iPhone's archive exists, its messages load too.
+    int error = 0;
+    ASSERT_TRUE(q.controller->getBackupDB(QString(), &error)) << error;
+    ASSERT_TRUE(waitUntil([&] { return q.controller->currentDeviceArchiveExists(); }));
+    ASSERT_TRUE(window.selectSourceListMode("FILE"));
+    for (RecordingListController *list : lists.all()) {
+        list->data = false;
+        list->clear();
+    }
+    ASSERT_TRUE(window.selectSourceListMode("SMS"));
+    EXPECT_EQ(lists.sms.argumentsOf("refreshSMS"), QStringList{"YES"});
 }
 
 TEST(QuillonWindow, AnEncryptedDeviceAsksForItsPasswordOnceAndASecondRequestReusesTheFiles)
