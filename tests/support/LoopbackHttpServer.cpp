@@ -156,7 +156,11 @@ void LoopbackHttpServer::setHandler(Handler handler)
 QList<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const
 {
     std::lock_guard guard(mLock);
-    return mRequests;
+    // A copy of its own, made under the lock: a shared copy would be detached later, outside
+    // it, while the server thread appends to the list they share.
+    QList<Request> copy = mRequests;
+    copy.detach();
+    return copy;
 }
 
 int LoopbackHttpServer::requestCount() const
