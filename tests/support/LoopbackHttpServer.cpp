@@ -1,4 +1,5 @@
 #include "LoopbackHttpServer.h"
+#include "TestWait.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -178,7 +179,7 @@ void LoopbackHttpServer::clearRequests()
 bool LoopbackHttpServer::waitForRequestCount(int count, int timeoutMs) const
 {
     std::unique_lock guard(mLock);
-    return mChanged.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+    return mChanged.wait_for(guard, std::chrono::milliseconds(scaledTimeoutMs(timeoutMs)),
                              [&] { return mRequests.size() >= count; });
 }
 
