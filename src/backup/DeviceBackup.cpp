@@ -4,6 +4,7 @@
 #include "backup/BackupKeychain.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/QueuedCall.h"
 #include "shell/SystemFlags.h"
 #include "shell/VarnekLogger.h"
 
@@ -283,7 +284,7 @@ void DeviceBackup::loadBackupsOnThread(std::function<void(QList<DeviceBackupPtr>
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
             return;
-        QMetaObject::invokeMethod(app, [onMain, list]() { onMain(list); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(app, QueuedCall([onMain, list]() { onMain(list); }), Qt::QueuedConnection);
     };
     try {
         std::thread([onMain = std::move(onMain), deliver]() {

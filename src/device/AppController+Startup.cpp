@@ -9,6 +9,7 @@
 #include "device/MobileDeviceFramework.h"
 #include "device/MobileDeviceRunLoopSource.h"
 #include "interfaces/FRWindowHub.h"
+#include "platform/QueuedCall.h"
 #include "shell/VarnekLogger.h"
 
 #include <QCoreApplication>
@@ -43,7 +44,7 @@ std::unique_ptr<QObject> AppController::makeMainContext()
 
 void AppController::onMain(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(mMainContext.get(), std::move(work), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(mMainContext.get(), QueuedCall(std::move(work)), Qt::QueuedConnection);
 }
 
 void AppController::onMainAfter(int ms, std::function<void()> work)
@@ -55,7 +56,7 @@ void AppController::onMainAfter(int ms, std::function<void()> work)
     if (QThread::currentThread() == context->thread())
         schedule();
     else
-        QMetaObject::invokeMethod(context, std::move(schedule), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(context, QueuedCall(std::move(schedule)), Qt::QueuedConnection);
 }
 
 AppController::Subscription::~Subscription()

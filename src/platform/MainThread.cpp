@@ -1,4 +1,5 @@
 #include "MainThread.h"
+#include "QueuedCall.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -25,8 +26,13 @@ void performOnMainThread(std::function<void()> fn, bool waitUntilDone)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(fn),
-                              waitUntilDone ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    if (!waitUntilDone) {
+        QMetaObject::invokeMethod(app, QueuedCall(std::move(fn)), Qt::QueuedConnection);
+        return;
+    }
+    const char done = 0;
+    QMetaObject::invokeMethod(app, QueuedCall(std::move(fn), &done), Qt::BlockingQueuedConnection);
+    HandOver::acquire(&done);
 }
 
 void performAfterDelay(int delayMs, std::function<void()> fn, QObject *context)
@@ -48,7 +54,7 @@ void performAfterDelay(int delayMs, std::function<void()> fn, QObject *context)
     if (isMainThread())
         start();
     else
-        QMetaObject::invokeMethod(app, std::move(start), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(app, QueuedCall(std::move(start)), Qt::QueuedConnection);
 }
 
 } // namespace MainThread

@@ -1,6 +1,7 @@
 #include "ErrorSheet.h"
 
 #include "FRInfoPanel.h"
+#include "platform/QueuedCall.h"
 #include "shell/VarnekLogger.h"
 
 #include <QMessageBox>
@@ -25,7 +26,7 @@ QString ErrorSheet::messageWithCode(const QString &message, long code)
 void ErrorSheet::reportError(const QString &title, const QString &message, long code)
 {
     const Report report{title, message, code};
-    QMetaObject::invokeMethod(this, [this, report] { doReportError(report); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, QueuedCall([this, report] { doReportError(report); }), Qt::QueuedConnection);
 }
 
 void ErrorSheet::doReportError(const Report &report)

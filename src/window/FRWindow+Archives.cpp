@@ -9,6 +9,7 @@
 #include "FRWindow.h"
 
 #include "device/AppController.h"
+#include "platform/QueuedCall.h"
 
 #include <QDesktopServices>
 #include <QProgressBar>
@@ -125,13 +126,13 @@ void FRWindow::setBackupProgressValue(double value)
 {
     mProgressValue.store(value);
     if (!mProgressTimerRunning.load())
-        QMetaObject::invokeMethod(this, [this] { startBackupProgressTimer(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, QueuedCall([this] { startBackupProgressTimer(); }), Qt::QueuedConnection);
 }
 
 void FRWindow::setBackupProgressMax(double max)
 {
     mProgressMax.store(max);
-    QMetaObject::invokeMethod(this, [this, max] { doSetBackupProgressMax(max); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, QueuedCall([this, max] { doSetBackupProgressMax(max); }), Qt::QueuedConnection);
 }
 
 bool FRWindow::backupProgressTimerRunning() const

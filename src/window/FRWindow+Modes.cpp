@@ -241,9 +241,10 @@ void FRWindow::refreshThings()
             callController->refreshCalls(true);
         break;
     case Mode::Messages:
-        // Messages load once the device's archive exists or the device cannot have
-        // iMessages; the archive test comes with the archive database.
-        if (mDevice->deviceClass() != QLatin1String("iPhone") && !mDevice->hasiMessageCapability()) {
+        // A device that can hold iMessages has its messages loaded here only once its
+        // archive exists.
+        if (mDevice->currentDeviceArchiveExists() ||
+            (mDevice->deviceClass() != QLatin1String("iPhone") && !mDevice->hasiMessageCapability())) {
             if (missing(addressController))
                 addressController->refreshAddresses();
             if (smsController)

@@ -9,6 +9,7 @@
 #include "backup/ui/BackupPasswordSheet.h"
 #include "device/AppController.h"
 #include "platform/Paths.h"
+#include "platform/QueuedCall.h"
 #include "platform/UserDefaults.h"
 #include "shell/AppDelegate.h"
 #include "shell/Defaults.h"
@@ -207,8 +208,9 @@ void FRWindow::setStatusMessage(const QString &text, const QString &status, cons
     if (QThread::currentThread() != thread()) {
         // Widgets belong to the main thread; the line is drawn there instead.
         VarnekLog("Not main");
-        QMetaObject::invokeMethod(this, [this, text, status, deviceName] { setStatusMessage(text, status, deviceName); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, QueuedCall([this, text, status, deviceName] { setStatusMessage(text, status, deviceName); }),
+            Qt::QueuedConnection);
         return;
     }
     mStatusColour = status;

@@ -1,6 +1,7 @@
 // Quillon started offscreen in a throw-away home against a loopback ingestion server: the
 // telemetry component starts at launch, and logs it keeps survive a run whose server is down.
 #include "LoopbackHttpServer.h"
+#include "QuillonRun.h"
 #include "TestHome.h"
 #include "TestWait.h"
 
@@ -46,7 +47,8 @@ protected:
         UserDefaults::standard().setObject(url, QStringLiteral("VULogUrl"));
     }
 
-    int runQuillon(int quitAfterMs)
+    // Runs Quillon until it quits by itself and expects a clean exit.
+    void runQuillon(int quitAfterMs)
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -60,11 +62,12 @@ protected:
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
         if (!process.waitForFinished(60000)) {
+            ADD_FAILURE() << "Quillon did not quit by itself: " << errorOutput(process).constData();
             process.kill();
             process.waitForFinished();
-            return -1;
+            return;
         }
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        expectCleanExit(process);
     }
 
     TestHome home; // the child's home; the test's own defaults and store follow it too
@@ -85,7 +88,8 @@ TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
     const QString goneUrl = gone.baseUrl();
     gone.stop();
     setLogUrl(goneUrl);
-    ASSERT_EQ(runQuillon(1500), 0);
+    runQuillon(1500);
+    ASSERT_FALSE(HasFailure());
     // The queued logs and the run's own start-service log wait in the store.
     QStringList stored;
     for (const auto &log : VULogDBStorage().logsFromDBWithGroupId("VovUdezir"))
@@ -97,7 +101,8 @@ TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
 
     // The next run reaches the server: the queued logs are posted and then deleted.
     setLogUrl(server.baseUrl());
-    ASSERT_EQ(runQuillon(4000), 0);
+    runQuillon(4000);
+    ASSERT_FALSE(HasFailure());
     ASSERT_GE(server.requestCount(), 1);
     QStringList services;
     for (const auto &request : server.requests()) {
@@ -116,7 +121,8 @@ TEST_F(QuillonTelemetryRun, QueuedLogsWaitOutADownServerAndLeaveOnceItAnswers)
 TEST_F(QuillonTelemetryRun, ALaunchOpensOneAnalyticsSession)
 {
     setLogUrl(server.baseUrl());
-    ASSERT_EQ(runQuillon(4000), 0);
+    runQuillon(4000);
+    ASSERT_FALSE(HasFailure());
     QStringList sessionIds;
     QStringList services;
     for (const auto &request : server.requests()) {

@@ -2,6 +2,7 @@
 // listed at start-up, and a backup added while it runs is listed too.
 
 #include "BackupGenerator.h"
+#include "QuillonRun.h"
 #include "TestWait.h"
 
 #include "platform/Paths.h"
@@ -84,7 +85,5 @@ TEST(QuillonWithBackups, ListsBackupsAtStartAndWhenTheFolderChanges)
     EXPECT_TRUE(logHas("Detected iTunes backup window changed"));
     EXPECT_TRUE(logHas("3 backups on this computer")) << qPrintable(logOf(home.path()));
 
-    quillon.terminate();
-    if (!quillon.waitForFinished(10000))
-        quillon.kill();
+    quitQuillon(quillon);
 }

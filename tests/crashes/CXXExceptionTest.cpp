@@ -14,6 +14,13 @@
 
 namespace {
 
+// Sanitizer builds keep the runtime's own __cxa_throw, so no throw records its frames there.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kThrowsRecordFrames = false;
+#else
+constexpr bool kThrowsRecordFrames = true;
+#endif
+
 int gPipe = -1;
 
 // What a handler saw, written to the parent through a pipe: type, message, and whether the
@@ -132,7 +139,7 @@ TEST(CXXExceptions, HandlersLearnTypeMessageAndThrowFrames)
         EXPECT_EQ(fields[1], c.message);
         // Thrown here: the first frame is the throwing function's. Rethrown from elsewhere:
         // never the frames of this thread's unrelated last throw.
-        EXPECT_EQ(fields[2] == "1", c.throwFrames);
+        EXPECT_EQ(fields[2] == "1", c.throwFrames && kThrowsRecordFrames);
         EXPECT_GT(fields[3].toInt(), 0);
     }
 }

@@ -2,6 +2,7 @@
 // device's identity values and follows a detach and a re-attach.
 
 #include "ControllerRig.h"
+#include "QuillonRun.h"
 #include "platform/UserDefaults.h"
 
 #include <QDir>
@@ -74,7 +75,5 @@ TEST(QuillonWithADevice, ConnectsLogsTheIdentityAndFollowsDetachAndReattach)
 
     if (HasFailure())
         ADD_FAILURE() << qPrintable(logOf(home.path()));
-    quillon.terminate();
-    if (!quillon.waitForFinished(10000))
-        quillon.kill();
+    quitQuillon(quillon);
 }

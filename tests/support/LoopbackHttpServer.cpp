@@ -1,4 +1,5 @@
 #include "LoopbackHttpServer.h"
+#include "TestWait.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -156,7 +157,11 @@ void LoopbackHttpServer::setHandler(Handler handler)
 QList<LoopbackHttpServer::Request> LoopbackHttpServer::requests() const
 {
     std::lock_guard guard(mLock);
-    return mRequests;
+    // A copy of its own, made under the lock: a shared copy would be detached later, outside
+    // it, while the server thread appends to the list they share.
+    QList<Request> copy = mRequests;
+    copy.detach();
+    return copy;
 }
 
 int LoopbackHttpServer::requestCount() const
@@ -174,7 +179,7 @@ void LoopbackHttpServer::clearRequests()
 bool LoopbackHttpServer::waitForRequestCount(int count, int timeoutMs) const
 {
     std::unique_lock guard(mLock);
-    return mChanged.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+    return mChanged.wait_for(guard, std::chrono::milliseconds(scaledTimeoutMs(timeoutMs)),
                              [&] { return mRequests.size() >= count; });
 }
 

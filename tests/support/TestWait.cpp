@@ -4,8 +4,19 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+int scaledTimeoutMs(int timeoutMs)
+{
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    constexpr int kSlowdown = 10;
+#else
+    constexpr int kSlowdown = 1;
+#endif
+    return timeoutMs * kSlowdown;
+}
+
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
+    timeoutMs = scaledTimeoutMs(timeoutMs);
     QElapsedTimer timer;
     timer.start();
     while (!done()) {

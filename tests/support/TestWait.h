@@ -5,3 +5,8 @@
 #include <functional>
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
+
+// A test's time limit as this build needs it: sanitizer builds run many times slower, so
+// there every limit is stretched. A wait that succeeds still ends as soon as it holds; a
+// window in which nothing may happen is stretched alike, which only makes it stricter.
+int scaledTimeoutMs(int timeoutMs);

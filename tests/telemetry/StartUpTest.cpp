@@ -16,6 +16,8 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <atomic>
+
 namespace {
 
 const QString kSecret = QStringLiteral("3c9d0b27-6e41-4f8a-b5d2-71e8a0c4f953");
@@ -202,15 +204,18 @@ TEST_F(StartUpTest, ServicesRefuseUseBeforeTheyStart)
 
 TEST_F(StartUpTest, StorageSizeIsAcceptedOnceBeforeConfiguration)
 {
-    std::optional<bool> tooSmall, accepted, second;
+    std::optional<bool> tooSmall, second;
+    // Answered later, on the store's queue.
+    enum Answer { None, No, Yes };
+    std::atomic<int> accepted{None};
     VUVovUdezir::setMaxStorageSize(24575, [&](bool ok) { tooSmall = ok; });
     EXPECT_EQ(tooSmall, false);
-    VUVovUdezir::setMaxStorageSize(24576, [&](bool ok) { accepted = ok; });
+    VUVovUdezir::setMaxStorageSize(24576, [&](bool ok) { accepted = ok ? Yes : No; });
     VUVovUdezir::setMaxStorageSize(40000, [&](bool ok) { second = ok; });
     EXPECT_EQ(second, false);
     VUVovUdezir::start(kSecret, {});
-    ASSERT_TRUE(waitUntil([&] { return accepted.has_value(); }));
-    EXPECT_TRUE(*accepted);
+    ASSERT_TRUE(waitUntil([&] { return accepted != None; }));
+    EXPECT_EQ(accepted, Yes);
 }
 
 TEST_F(StartUpTest, AnInstallIdIsMadeOnceAndABadOneReplaced)

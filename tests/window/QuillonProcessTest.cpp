@@ -1,4 +1,5 @@
 // The built program, started as a user would start it: offscreen, in a throw-away home.
+#include "QuillonRun.h"
 #include "TestHome.h"
 #include "shell/SingleInstance.h"
 #include "platform/UserDefaults.h"
@@ -93,31 +94,6 @@ bool lockIsHeld(const QString &path)
     const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     ::close(fd);
     return held;
-}
-
-// Everything the program wrote on its error output so far, kept across calls.
-QByteArray errorOutput(QProcess &process)
-{
-    QByteArray seen = process.property("stderrSeen").toByteArray();
-    // Without an event loop the pipe is only read while waiting on it.
-    if (process.state() == QProcess::Running) {
-        process.setReadChannel(QProcess::StandardError);
-        process.waitForReadyRead(20);
-    }
-    seen += process.readAllStandardError();
-    process.setProperty("stderrSeen", seen);
-    return seen;
-}
-
-// Every run must end by itself, in order, with nothing reported by a sanitizer (the tsan
-// build runs these tests too, and a report in the program would otherwise go unseen).
-void expectCleanExit(QProcess &process)
-{
-    const QByteArray err = errorOutput(process);
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.constData();
-    EXPECT_EQ(process.exitCode(), 0) << err.constData();
-    for (const char *report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})
-        EXPECT_FALSE(err.contains(report)) << err.constData();
 }
 
 bool waitFor(const std::function<bool()> &condition, int timeoutMs)
@@ -226,17 +202,8 @@ TEST(QuillonProcess, TheAlreadyRunningAlertEndsOnAQuitSignal)
     ASSERT_TRUE(waitFor([&] { return errorOutput(*second).contains(kAlreadyRunning); }, 60000))
         << "display " << qPrintable(screen.display()) << ", state " << int(second->state()) << ", exit "
         << second->exitCode() << ": " << errorOutput(*second).constData();
-    second->terminate();
-    EXPECT_TRUE(second->waitForFinished(30000));
-    if (second->state() != QProcess::NotRunning) {
-        second->kill();
-        second->waitForFinished(10000);
-    }
-    expectCleanExit(*second);
-
-    first->terminate();
-    ASSERT_TRUE(first->waitForFinished(60000));
-    expectCleanExit(*first);
+    quitQuillon(*second);
+    quitQuillon(*first);
 }
 
 TEST(QuillonProcess, ASecondCopyExitsWithItsMessageWhileTheFirstRuns)

@@ -1,5 +1,7 @@
 #include "archive/ui/ArchiveSheetDialogs.h"
 
+#include "platform/QueuedCall.h"
+
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -41,7 +43,7 @@ void ArchiveSheetDialogs::showSheet(const Sheet &sheet, std::function<void(bool)
 
 void ArchiveSheetDialogs::beginProgress(const QString &text)
 {
-    QMetaObject::invokeMethod(this, [this, text] {
+    QMetaObject::invokeMethod(this, QueuedCall([this, text] {
         if (!mProgress) {
             mProgress = new QProgressDialog(mHost);
             mProgress->setWindowModality(mHost ? Qt::WindowModal : Qt::ApplicationModal);
@@ -53,26 +55,26 @@ void ArchiveSheetDialogs::beginProgress(const QString &text)
         mProgress->setLabelText(text);
         mProgress->setRange(0, 0); // busy until the first value
         mProgress->setValue(0);
-    }, Qt::QueuedConnection);
+    }), Qt::QueuedConnection);
 }
 
 void ArchiveSheetDialogs::setProgress(double value, double max)
 {
-    QMetaObject::invokeMethod(this, [this, value, max] {
+    QMetaObject::invokeMethod(this, QueuedCall([this, value, max] {
         if (!mProgress)
             return;
         constexpr double kSteps = 1000; // the dialog counts in ints; the fraction is what shows
         const double fraction = max > 0 ? qBound(0.0, value / max, 1.0) : 0.0;
         mProgress->setRange(0, int(kSteps));
         mProgress->setValue(int(fraction * kSteps));
-    }, Qt::QueuedConnection);
+    }), Qt::QueuedConnection);
 }
 
 void ArchiveSheetDialogs::endProgress()
 {
-    QMetaObject::invokeMethod(this, [this] {
+    QMetaObject::invokeMethod(this, QueuedCall([this] {
         if (mProgress)
             mProgress->deleteLater();
         mProgress = nullptr;
-    }, Qt::QueuedConnection);
+    }), Qt::QueuedConnection);
 }

@@ -1,6 +1,7 @@
 #include "backup/ui/BackupPasswordSheet.h"
 
 #include "backup/BackupKeychain.h"
+#include "platform/QueuedCall.h"
 #include "shell/VarnekLogger.h"
 
 #include <QCheckBox>
@@ -41,7 +42,7 @@ void BackupPasswordSheet::requestBackupPassword(const QString &deviceID)
         return;
     }
     QMetaObject::invokeMethod(
-        this, [this, deviceID] { showSheet(deviceID, mMainWindow, mDeviceController, QString()); },
+        this, QueuedCall([this, deviceID] { showSheet(deviceID, mMainWindow, mDeviceController, QString()); }),
         Qt::QueuedConnection);
 }
 

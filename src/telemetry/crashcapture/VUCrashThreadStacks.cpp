@@ -37,9 +37,16 @@ CreateFunc gRealCreate = nullptr;
 CreateFunc realCreate() {
   CreateFunc real = __atomic_load_n(&gRealCreate, __ATOMIC_ACQUIRE);
   if (real == nullptr) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    // A sanitizer's own pthread_create comes next and must see every thread start; the
+    // versioned lookup below would skip it for the C library's and leave the new thread
+    // unknown to the sanitizer (which then crashes in it).
+    void *symbol = dlsym(RTLD_NEXT, "pthread_create");
+#else
     void *symbol = dlvsym(RTLD_NEXT, "pthread_create", "GLIBC_2.34");
     if (symbol == nullptr)
       symbol = dlsym(RTLD_NEXT, "pthread_create");
+#endif
     real = reinterpret_cast<CreateFunc>(symbol);
     __atomic_store_n(&gRealCreate, real, __ATOMIC_RELEASE);
   }
