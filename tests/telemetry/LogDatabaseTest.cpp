@@ -512,6 +512,46 @@ TEST(VULogDBStorage, LogsHandedOverTogetherAreStoredTogetherAndEachAnswered)
     EXPECT_TRUE(store.saveLogLater(namedLog("d"), "Group", 1, answer("d")));
 }
 
+TEST(VULogDBStorage, ABacklogKeepsItsOrderAndLeavesOutOnlyItsBadLogs)
+{
+    // Enough logs that their archives and decodes are shared among threads.
+    TestHome home;
+    VULogDBStorage store;
+    RecordingLogHandler log(VULogLevelError);
+    QStringList answers;
+    QStringList expected;
+    for (int i = 0; i < 40; ++i) {
+        const QString name = QStringLiteral("log %1").arg(i);
+        std::shared_ptr<VUAbstractLog> item = namedLog(name);
+        const bool unarchivable = i == 7 || i == 31;
+        if (unarchivable) {
+            auto odd = makeCustomPropertiesLog();
+            odd->sid = name;
+            odd->properties->insert("odd", QUrl(QStringLiteral("https://example.invalid/")));
+            item = odd;
+        }
+        store.saveLogLater(item, "Group", 1, [&answers, name](bool saved) { answers.append(name + (saved ? "" : " refused")); });
+        expected.append(name + (unarchivable ? " refused" : ""));
+    }
+    store.finishPendingSaves();
+    EXPECT_EQ(answers, expected);
+    EXPECT_TRUE(log.contains("The log could not be archived; it is not stored."));
+    ASSERT_EQ(store.countLogs(), 38u);
+
+    RawDatabase raw;
+    raw.exec("UPDATE logs SET log = 'bm90IGFuIGFyY2hpdmU=' WHERE id IN (3, 25)");
+    const Batch batch = load(store, "Group", 100);
+    QStringList sound;
+    for (const QString &answer : std::as_const(expected))
+        if (!answer.endsWith(" refused") && answer != "log 2" && answer != "log 25")
+            sound.append(answer);
+    // Row ids count only the stored logs: ids 3 and 25 hold logs 2 and 25.
+    EXPECT_EQ(batch.names, sound);
+    EXPECT_TRUE(log.contains("Deserialization failed for log with Id 3"));
+    EXPECT_TRUE(log.contains("Deserialization failed for log with Id 25"));
+    EXPECT_EQ(store.countLogs(), 36u);
+}
+
 TEST(VULogDBStorage, AProgramKilledAfterStoringLosesNoLog)
 {
     TestHome home;

@@ -3,6 +3,7 @@
 #include "TestWait.h"
 
 #include "telemetry/core/VUUtility.h"
+#include "telemetry/core/VUWorkers.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <vector>
 #include <thread>
 
 #include <sys/xattr.h>
@@ -214,4 +216,22 @@ TEST(VUUtility, FilesStayInsideTheDataFolder)
     EXPECT_FALSE(VUUtility::deleteItemForPathComponent(std::nullopt));
     EXPECT_FALSE(VUUtility::createDirectoryForPathComponent(std::nullopt));
     EXPECT_FALSE(VUUtility::fullURLForPathComponent(std::nullopt));
+}
+
+TEST(VUWorkers, EveryItemRunsOnceBeforeForEachReturns)
+{
+    // Counts on each side of the point where helpers join, and several callers at once.
+    for (const qsizetype count : {qsizetype(0), qsizetype(1), qsizetype(7), qsizetype(8), qsizetype(5000)}) {
+        SCOPED_TRACE(count);
+        std::vector<std::atomic<int>> runs(size_t(count) * 3);
+        std::vector<std::thread> callers;
+        for (int caller = 0; caller < 3; ++caller)
+            callers.emplace_back([&, caller] {
+                VUWorkers::forEach(count, [&](qsizetype i) { runs[size_t(caller * count + i)]++; });
+            });
+        for (auto &thread : callers)
+            thread.join();
+        for (size_t i = 0; i < runs.size(); ++i)
+            ASSERT_EQ(runs[i].load(), 1) << "item " << i;
+    }
 }

@@ -45,6 +45,13 @@ int bindAll(sqlite3_stmt *statement, const QVariantList &bindings)
         case QMetaType::Float:
             result = sqlite3_bind_double(statement, i + 1, value.toDouble());
             break;
+        case QMetaType::QByteArray: {
+            // UTF-8 text already (a log's base64 archive): bound as it is, without a round trip
+            // through UTF-16 for every row.
+            const QByteArray text = value.toByteArray();
+            result = sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            break;
+        }
         default: {
             const QByteArray text = value.toString().toUtf8();
             result = sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);

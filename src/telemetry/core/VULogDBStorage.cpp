@@ -3,6 +3,7 @@
 #include "telemetry/core/VUCommonSchemaLog.h"
 #include "telemetry/core/VULogger.h"
 #include "telemetry/core/VUUtility.h"
+#include "telemetry/core/VUWorkers.h"
 
 #include <QUuid>
 
@@ -96,20 +97,31 @@ int VULogDBStorage::createPriorityIndex(sqlite3 *db)
                                     db);
 }
 
-std::optional<VULogDBStorage::PreparedRow> VULogDBStorage::prepareRow(const std::shared_ptr<VUAbstractLog> &log,
-                                                                     const QString &groupId, quint64 flags)
+QByteArray VULogDBStorage::archiveText(const VUAbstractLog &log)
 {
-    if (!log)
-        return std::nullopt;
-    const QByteArray archived = VUKeyedCoding::archive(*log);
+    const QByteArray archived = VUKeyedCoding::archive(log);
     if (archived.isEmpty()) {
         // Stored as empty text it would be deleted as damaged at the next load.
         VULogError(VULogTag(), "The log could not be archived; it is not stored.");
-        return std::nullopt;
+        return {};
     }
+    return archived.toBase64();
+}
+
+std::optional<VULogDBStorage::PreparedRow> VULogDBStorage::prepareRow(const std::shared_ptr<VUAbstractLog> &log,
+                                                                     const QString &groupId, quint64 flags)
+{
+    return log ? prepareRow(log, archiveText(*log), groupId, flags) : std::nullopt;
+}
+
+std::optional<VULogDBStorage::PreparedRow> VULogDBStorage::prepareRow(const std::shared_ptr<VUAbstractLog> &log,
+                                                                     const QByteArray &base64, const QString &groupId,
+                                                                     quint64 flags)
+{
+    if (!log || base64.isEmpty())
+        return std::nullopt;
     PreparedRow row;
-    row.base64Length = archived.toBase64().size();
-    const QString base64 = QString::fromLatin1(archived.toBase64());
+    row.base64Length = base64.size();
     row.priority = qint64(flags & 0xFF);
 
     QVariant targetToken;
@@ -191,8 +203,10 @@ bool VULogDBStorage::saveLogLater(const std::shared_ptr<VUAbstractLog> &log, con
     std::lock_guard guard(mLock);
     const bool first = mPendingSaves.isEmpty();
     PendingSave save;
-    save.row = prepareRow(log, groupId, flags);
-    if (!save.row)
+    save.log = log;
+    save.groupId = groupId;
+    save.flags = flags;
+    if (!log)
         save.outcome = false;
     save.done = std::move(done);
     mPendingSaves.append(std::move(save));
@@ -206,6 +220,21 @@ void VULogDBStorage::commitPendingSaves()
     for (PendingSave &save : mPendingSaves)
         if (!save.outcome)
             waiting.append(&save);
+    if (waiting.isEmpty())
+        return;
+    // Archiving is most of the work of a save and each log's is its own, so a backlog is
+    // archived on several cores; the rows are then made and inserted in order.
+    QList<QByteArray> texts(waiting.size());
+    QByteArray *const text = texts.data(); // each item writes only its own slot
+    VUWorkers::forEach(waiting.size(), [&](qsizetype i) { text[i] = archiveText(*waiting.at(i)->log); });
+    for (qsizetype i = 0; i < waiting.size(); ++i) {
+        PendingSave *save = waiting.at(i);
+        save->row = prepareRow(save->log, texts.at(i), save->groupId, save->flags);
+        save->log.reset();
+        if (!save->row)
+            save->outcome = false;
+    }
+    waiting.removeIf([](const PendingSave *save) { return save->outcome.has_value(); });
     if (waiting.isEmpty())
         return;
     bool together = false;
@@ -398,17 +427,30 @@ QList<VULogDBStorage::LogRow> VULogDBStorage::logsWithCondition(const QString &c
 
 QList<VULogDBStorage::LogRow> VULogDBStorage::decodeRows(const QList<VUDatabaseRow> &rows)
 {
+    // Unarchiving is most of the work of a load and each row's is its own: a batch is
+    // decoded on several cores, then checked and completed in row order.
+    struct Decoded
+    {
+        std::shared_ptr<VUAbstractLog> log;
+        QString error;
+    };
+    QList<Decoded> decoded(rows.size());
+    Decoded *const slot = decoded.data(); // each item writes only its own slot
+    VUWorkers::forEach(rows.size(), [&](qsizetype i) {
+        // Characters outside the base64 alphabet are skipped, as the decoder of old rows did.
+        const QByteArray archive = QByteArray::fromBase64(rows.at(i).value(2).toString().toLatin1());
+        slot[i].log = VUKeyedCoding::unarchiveAs<VUAbstractLog>(archive, &slot[i].error);
+    });
     QList<LogRow> result;
     result.reserve(rows.size());
-    for (const VUDatabaseRow &row : rows) {
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const VUDatabaseRow &row = rows.at(i);
         LogRow entry;
         entry.id = row.value(0).toLongLong();
         entry.groupId = row.value(1).toString();
-        QString error;
-        // Characters outside the base64 alphabet are skipped, as the decoder of old rows did.
-        const QByteArray archive = QByteArray::fromBase64(row.value(2).toString().toLatin1());
-        entry.log = VUKeyedCoding::unarchiveAs<VUAbstractLog>(archive, &error);
+        entry.log = std::move(decoded[i].log);
         if (!entry.log) {
+            const QString &error = decoded.at(i).error;
             VULogError(VULogTag(), "Deserialization failed for log with Id %lld: %s", static_cast<long long>(entry.id),
                        error.isEmpty() ? "The log deserialized to NULL." : qUtf8Printable(error));
             deleteLogFromDBWithId(entry.id);
@@ -464,11 +506,13 @@ int VULogDBStorage::deleteLogsFromDBWithColumnValues(const QVariantList &values,
     const QString query = QStringLiteral("DELETE FROM \"%1\" WHERE \"%2\" IN (%3)")
                               .arg(kVULogTableName, columnName, placeholders(values.size()));
     const int code = executeNonSelectionQuery(query, db, values);
-    const QString description = QStringLiteral("Deletion of log(s) by %1 with value(s) '%2'")
-                                    .arg(columnName, joinedValues(values, QStringLiteral("','")));
-    if (code == SQLITE_OK)
-        VULogVerbose(VULogTag(), "%s %s", qUtf8Printable(description), "succeeded.");
-    else
-        VULogError(VULogTag(), "%s %s", qUtf8Printable(description), "failed.");
+    if (code != SQLITE_OK || VULogger::currentLogLevel() <= VULogLevelVerbose) {
+        const QString description = QStringLiteral("Deletion of log(s) by %1 with value(s) '%2'")
+                                        .arg(columnName, joinedValues(values, QStringLiteral("','")));
+        if (code == SQLITE_OK)
+            VULogVerbose(VULogTag(), "%s %s", qUtf8Printable(description), "succeeded.");
+        else
+            VULogError(VULogTag(), "%s %s", qUtf8Printable(description), "failed.");
+    }
     return code;
 }

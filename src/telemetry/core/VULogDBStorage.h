@@ -96,6 +96,9 @@ private:
     };
     struct PendingSave
     {
+        std::shared_ptr<VUAbstractLog> log; // until its row is made
+        QString groupId;
+        quint64 flags = 0;
         std::optional<PreparedRow> row;
         std::function<void(bool)> done;
         std::optional<bool> outcome;
@@ -103,9 +106,14 @@ private:
 
     // Row values (id, group id, log text, target token) into logs; undecodable rows are deleted.
     QList<LogRow> decodeRows(const QList<VUDatabaseRow> &rows);
+    // The base64 text of the log's archive; empty (with the error logged) when it has none.
+    // Thread-safe: touches nothing of the store.
+    static QByteArray archiveText(const VUAbstractLog &log);
     // The archive and the other column values; nothing when the log cannot be stored.
     std::optional<PreparedRow> prepareRow(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId,
                                           quint64 flags);
+    std::optional<PreparedRow> prepareRow(const std::shared_ptr<VUAbstractLog> &log, const QByteArray &base64,
+                                          const QString &groupId, quint64 flags);
     // Inserts one row; when the store is full and `evict` is set, older logs of its priority
     // or lower make room first.
     int insertRow(sqlite3 *db, const PreparedRow &row, bool evict);

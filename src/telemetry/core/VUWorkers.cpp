@@ -1,0 +1,78 @@
+#include "telemetry/core/VUWorkers.h"
+
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// Below this many items handing work to another thread costs more than it saves.
+constexpr qsizetype kMinItemsToShare = 8;
+constexpr int kMaxHelpers = 3;
+
+QThreadPool &pool()
+{
+    // A pool of its own: the application's global pool may be busy with long tasks.
+    static QThreadPool *const workers = [] {
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(std::clamp(QThread::idealThreadCount() - 1, 1, kMaxHelpers));
+        created->setExpiryTimeout(5000);
+        return created;
+    }();
+    return *workers;
+}
+
+struct Share
+{
+    explicit Share(qsizetype total, const std::function<void(qsizetype)> &fn) : count(total), work(fn) {}
+
+    const qsizetype count;
+    const std::function<void(qsizetype)> &work; // valid while finished < count
+    std::atomic<qsizetype> next{0};
+    std::mutex lock;
+    std::condition_variable allDone;
+    qsizetype finished = 0;
+
+    // Takes items until none are left. An item taken is always finished before the caller
+    // of forEach returns, so `work` is only used while it still exists.
+    void takeItems()
+    {
+        qsizetype done = 0;
+        for (qsizetype i = next++; i < count; i = next++) {
+            work(i);
+            ++done;
+        }
+        if (done == 0)
+            return;
+        std::lock_guard guard(lock);
+        finished += done;
+        if (finished == count)
+            allDone.notify_all();
+    }
+};
+
+} // namespace
+
+void VUWorkers::forEach(qsizetype count, const std::function<void(qsizetype index)> &work)
+{
+    if (count <= 0)
+        return;
+    if (count < kMinItemsToShare) {
+        for (qsizetype i = 0; i < count; ++i)
+            work(i);
+        return;
+    }
+    auto share = std::make_shared<Share>(count, work);
+    QThreadPool &workers = pool();
+    const int helpers = int(std::min<qsizetype>(workers.maxThreadCount(), count / kMinItemsToShare));
+    for (int i = 0; i < helpers; ++i)
+        workers.start([share] { share->takeItems(); });
+    share->takeItems();
+    std::unique_lock guard(share->lock);
+    share->allDone.wait(guard, [&] { return share->finished == count; });
+}
