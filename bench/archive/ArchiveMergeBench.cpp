@@ -19,6 +19,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace {
 
 constexpr int kMessages = 100000;
@@ -102,16 +104,18 @@ void BM_MergeArchive(benchmark::State &state)
     fixture();
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir folder;
-        prepare(folder.path());
+        auto folder = std::make_unique<QTemporaryDir>();
+        prepare(folder->path());
         AppController controller;
         state.ResumeTiming();
         const ArchiveMergeResult result =
             ArchiveMerge::merge(controller, QStringLiteral("uid-source"), QStringLiteral("uid-target"));
         if (result.outcome != ArchiveMergeResult::Outcome::Copied || result.messages != kMessages)
             state.SkipWithError("the merge did not copy every message");
+        // Closing and removing the scratch folder are not the merge.
         state.PauseTiming();
         controller.closeBackupDBs();
+        folder.reset();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * kMessages);
@@ -122,7 +126,8 @@ void BM_PlainAttachInsertAndCp(benchmark::State &state)
     fixture();
     for (auto _ : state) {
         state.PauseTiming();
-        QTemporaryDir folder;
+        auto scratch = std::make_unique<QTemporaryDir>();
+        const QTemporaryDir &folder = *scratch;
         prepare(folder.path());
         state.ResumeTiming();
         sqlite3 *db = nullptr;
@@ -144,6 +149,9 @@ void BM_PlainAttachInsertAndCp(benchmark::State &state)
         sqlite3_close(db);
         QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), folder.path() + QStringLiteral("/uid-source.qnxmdb/."),
                                                  folder.path() + QStringLiteral("/uid-target.qnxmdb/")});
+        state.PauseTiming();
+        scratch.reset();
+        state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * kMessages);
 }

@@ -12,23 +12,70 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 std::mutex gJournalLock;
-int gInProgress = 0; // guarded by gJournalLock
+// All guarded by gJournalLock.
+int gInProgress = 0;
+// The journal stays open between notes: a busy stretch (an archive merge copies thousands of
+// pieces) would otherwise pay an open and a close for every file.
+int gJournalFd = -1;
+QByteArray gJournalFile;
+qint64 gJournalBytes = 0;
+
+void closeJournal()
+{
+    if (gJournalFd >= 0)
+        ::close(gJournalFd);
+    gJournalFd = -1;
+    gJournalFile.clear();
+}
+
+// The journal of the current data folder, opened once (the folder can change between runs
+// of the tests, so its path is checked every time).
+int journalFd()
+{
+    const QByteArray path = QFile::encodeName(OwnTemporaries::journalPath());
+    if (gJournalFd >= 0 && path == gJournalFile)
+        return gJournalFd;
+    closeJournal();
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(path.constData(), flags, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        QDir().mkpath(Paths::applicationSupport());
+        fd = ::open(path.constData(), flags, 0600);
+    }
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    gJournalFd = fd;
+    gJournalFile = path;
+    gJournalBytes = info.st_size;
+    return fd;
+}
 
 // One line per temporary: its path in base64, so no byte of a name can split a line.
 bool appendLine(const QByteArray &line)
 {
-    const QByteArray path = QFile::encodeName(OwnTemporaries::journalPath());
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = journalFd();
     if (fd < 0)
         return false;
     const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
-    ::close(fd);
+    if (written > 0)
+        gJournalBytes += written;
     return written == line.size();
+}
+
+void emptyJournal()
+{
+    ::truncate(QFile::encodeName(OwnTemporaries::journalPath()).constData(), 0);
+    gJournalBytes = 0;
 }
 
 bool processIsAlive(qint64 pid)
@@ -72,7 +119,6 @@ void begin(const QString &path)
 {
     std::lock_guard lock(gJournalLock);
     ++gInProgress;
-    QDir().mkpath(Paths::applicationSupport());
     if (!appendLine(QFile::encodeName(path).toBase64() + '\n'))
         VarnekLog("OwnTemporaries: cannot note %s", qUtf8Printable(path));
 }
@@ -81,10 +127,12 @@ void end(const QString &path)
 {
     Q_UNUSED(path);
     std::lock_guard lock(gJournalLock);
-    // Nothing of ours is half written now: the journal starts again empty, so it never grows
-    // beyond the temporaries of one busy stretch.
-    if (gInProgress > 0 && --gInProgress == 0)
-        ::truncate(QFile::encodeName(journalPath()).constData(), 0);
+    // Lines of finished temporaries are harmless (their files are gone), so the journal is only
+    // emptied once it has grown and nothing of ours is half written: emptying it after every
+    // file costs a block release each time, which on a disk that discards freed blocks
+    // dominated copying thousands of small files.
+    if (gInProgress > 0 && --gInProgress == 0 && gJournalBytes >= kJournalLimit)
+        emptyJournal();
 }
 
 int removeStale()
@@ -111,7 +159,7 @@ int removeStale()
             }
         }
     }
-    ::truncate(QFile::encodeName(journalPath()).constData(), 0);
+    emptyJournal();
     return removed;
 }
 

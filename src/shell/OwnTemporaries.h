@@ -7,11 +7,15 @@
 // removeStale() runs once at start-up, after the single-instance lock is held (so no other
 // copy with this data folder can be writing them), and only ever removes files whose names
 // are of our own making. Temporaries are created readable by the user only.
+// The journal is emptied once it has passed kJournalLimit bytes while nothing is in progress,
+// and at start-up.
 // Threads: begin/end (and the Noted guard) may be called from any thread.
 
 #include <QString>
 
 namespace OwnTemporaries {
+
+constexpr qint64 kJournalLimit = 64 * 1024;
 
 // A temporary file now exists at `path` (absolute); end() when it is renamed or removed.
 void begin(const QString &path);

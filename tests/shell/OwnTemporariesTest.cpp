@@ -59,16 +59,28 @@ TEST(OwnTemporaries, WhatAKilledRunLeftIsRemovedAtTheNextStart)
     EXPECT_EQ(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
 }
 
-TEST(OwnTemporaries, TheJournalEmptiesWhenNothingIsInProgress)
+TEST(OwnTemporaries, TheJournalEmptiesOnceGrownAndNothingIsInProgress)
 {
     TestHome home;
-    OwnTemporaries::begin(home.path() + "/.quillon-download-1");
-    OwnTemporaries::begin(home.path() + "/.quillon-download-2");
-    EXPECT_GT(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
-    OwnTemporaries::end(home.path() + "/.quillon-download-1");
-    EXPECT_GT(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
-    OwnTemporaries::end(home.path() + "/.quillon-download-2");
-    EXPECT_EQ(QFileInfo(OwnTemporaries::journalPath()).size(), 0);
+    const auto journalSize = [] { return QFileInfo(OwnTemporaries::journalPath()).size(); };
+    OwnTemporaries::begin(home.path() + "/.quillon-download-first");
+    OwnTemporaries::end(home.path() + "/.quillon-download-first");
+    EXPECT_GT(journalSize(), 0) << "a short journal is left to grow";
+
+    // A busy stretch: one temporary stays in progress while many others come and go.
+    OwnTemporaries::begin(home.path() + "/.quillon-download-long");
+    int n = 0;
+    while (journalSize() < OwnTemporaries::kJournalLimit) {
+        const QString path = home.path() + "/.quillon-download-" + QString::number(++n);
+        OwnTemporaries::Noted noted(path);
+    }
+    EXPECT_GE(journalSize(), OwnTemporaries::kJournalLimit) << "the long one is still being written";
+    OwnTemporaries::end(home.path() + "/.quillon-download-long");
+    EXPECT_EQ(journalSize(), 0);
+
+    OwnTemporaries::begin(home.path() + "/.quillon-download-again");
+    EXPECT_GT(journalSize(), 0) << "the journal is written again after emptying";
+    OwnTemporaries::end(home.path() + "/.quillon-download-again");
 }
 
 TEST(OwnTemporaries, OnlyOurNamesCount)
