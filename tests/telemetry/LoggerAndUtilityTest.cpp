@@ -220,17 +220,28 @@ TEST(VUUtility, FilesStayInsideTheDataFolder)
 
 TEST(VUWorkers, EveryItemRunsOnceBeforeForEachReturns)
 {
-    // Counts on each side of the point where helpers join, and several callers at once.
-    for (const qsizetype count : {qsizetype(0), qsizetype(1), qsizetype(7), qsizetype(8), qsizetype(5000)}) {
+    // Counts on each side of the point where helpers join, and several callers at once; each
+    // item takes a little while, so one still running when forEach returns is seen.
+    for (const qsizetype count : {qsizetype(0), qsizetype(1), qsizetype(7), qsizetype(8), qsizetype(2000)}) {
         SCOPED_TRACE(count);
         std::vector<std::atomic<int>> runs(size_t(count) * 3);
+        std::atomic<int> unfinishedAtReturn{0};
         std::vector<std::thread> callers;
         for (int caller = 0; caller < 3; ++caller)
             callers.emplace_back([&, caller] {
-                VUWorkers::forEach(count, [&](qsizetype i) { runs[size_t(caller * count + i)]++; });
+                VUWorkers::forEach(count, [&](qsizetype i) {
+                    volatile quint64 spin = 0;
+                    for (int k = 0; k < 20000; ++k)
+                        spin = spin + quint64(k);
+                    runs[size_t(caller * count + i)]++;
+                });
+                for (qsizetype i = 0; i < count; ++i)
+                    if (runs[size_t(caller * count + i)].load() != 1)
+                        unfinishedAtReturn++;
             });
         for (auto &thread : callers)
             thread.join();
+        EXPECT_EQ(unfinishedAtReturn.load(), 0);
         for (size_t i = 0; i < runs.size(); ++i)
             ASSERT_EQ(runs[i].load(), 1) << "item " << i;
     }

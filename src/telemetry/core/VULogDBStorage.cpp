@@ -37,6 +37,25 @@ QString joinedValues(const QVariantList &values, const QString &separator)
     return texts.join(separator);
 }
 
+QString deletionQuery(qsizetype count, const QString &columnName)
+{
+    return QStringLiteral("DELETE FROM \"%1\" WHERE \"%2\" IN (%3)")
+        .arg(VULogDBStorage::kVULogTableName, columnName, placeholders(count));
+}
+
+int reportDeletion(const QVariantList &values, const QString &columnName, int code)
+{
+    if (code != SQLITE_OK || VULogger::currentLogLevel() <= VULogLevelVerbose) {
+        const QString description = QStringLiteral("Deletion of log(s) by %1 with value(s) '%2'")
+                                        .arg(columnName, joinedValues(values, QStringLiteral("','")));
+        if (code == SQLITE_OK)
+            VULogVerbose(VULogTag(), "%s %s", qUtf8Printable(description), "succeeded.");
+        else
+            VULogError(VULogTag(), "%s %s", qUtf8Printable(description), "failed.");
+    }
+    return code;
+}
+
 } // namespace
 
 VUDatabaseSchema VULogDBStorage::schema()
@@ -145,12 +164,16 @@ std::optional<VULogDBStorage::PreparedRow> VULogDBStorage::prepareRow(const std:
     return row;
 }
 
-int VULogDBStorage::insertRow(sqlite3 *db, const PreparedRow &row, bool evict)
+qint64 VULogDBStorage::sizeLimit(sqlite3 *db)
+{
+    return getMaxPageCountInOpenedDatabase(db) * pageSize();
+}
+
+int VULogDBStorage::insertRow(sqlite3 *db, const PreparedRow &row, bool evict, qint64 limit)
 {
     static const QString insert =
         QStringLiteral("INSERT INTO \"%1\" (\"%2\", \"%3\", \"%4\", \"%5\", \"%6\") VALUES (?, ?, ?, ?, ?)")
             .arg(kVULogTableName, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kTargetKeyColumn, kPriorityColumn);
-    const qint64 limit = getMaxPageCountInOpenedDatabase(db) * pageSize();
     if (row.base64Length >= limit) {
         VULogError(VULogTag(),
                    "Log is too large (%lld bytes) to store in database. Current maximum database size is %lld bytes.",
@@ -194,14 +217,14 @@ bool VULogDBStorage::saveLog(const std::shared_ptr<VUAbstractLog> &log, const QS
     std::lock_guard guard(mLock);
     commitPendingSaves();
     const auto row = prepareRow(log, groupId, flags);
-    return row && executeQueryUsingBlock([&](sqlite3 *db) { return insertRow(db, *row, true); }) == SQLITE_OK;
+    return row && executeQueryUsingBlock([&](sqlite3 *db) { return insertRow(db, *row, true, sizeLimit(db)); }) == SQLITE_OK;
 }
 
 bool VULogDBStorage::saveLogLater(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags,
                                   std::function<void(bool)> done)
 {
     std::lock_guard guard(mLock);
-    const bool first = mPendingSaves.isEmpty();
+    const bool first = mPendingSaves.empty();
     PendingSave save;
     save.log = log;
     save.groupId = groupId;
@@ -209,7 +232,7 @@ bool VULogDBStorage::saveLogLater(const std::shared_ptr<VUAbstractLog> &log, con
     if (!log)
         save.outcome = false;
     save.done = std::move(done);
-    mPendingSaves.append(std::move(save));
+    mPendingSaves.push_back(std::move(save));
     return first;
 }
 
@@ -244,9 +267,11 @@ void VULogDBStorage::commitPendingSaves()
         together = executeQueryUsingBlock([&](sqlite3 *db) {
                        if (executeNonSelectionQuery(QStringLiteral("BEGIN IMMEDIATE"), db) != SQLITE_OK)
                            return SQLITE_ERROR;
+                       // The limit cannot change inside the transaction: asked once, not per row.
+                       const qint64 limit = sizeLimit(db);
                        for (PendingSave *save : std::as_const(waiting)) {
                            // A failed insert may have ended the transaction itself.
-                           if (insertRow(db, *save->row, false) != SQLITE_OK || sqlite3_get_autocommit(db)) {
+                           if (insertRow(db, *save->row, false, limit) != SQLITE_OK || sqlite3_get_autocommit(db)) {
                                if (!sqlite3_get_autocommit(db))
                                    executeNonSelectionQuery(QStringLiteral("ROLLBACK"), db);
                                return SQLITE_ERROR;
@@ -261,12 +286,14 @@ void VULogDBStorage::commitPendingSaves()
     }
     for (PendingSave *save : std::as_const(waiting))
         save->outcome =
-            together || executeQueryUsingBlock([&](sqlite3 *db) { return insertRow(db, *save->row, true); }) == SQLITE_OK;
+            together
+            || executeQueryUsingBlock([&](sqlite3 *db) { return insertRow(db, *save->row, true, sizeLimit(db)); })
+                   == SQLITE_OK;
 }
 
 void VULogDBStorage::finishPendingSaves()
 {
-    QList<PendingSave> finished;
+    std::vector<PendingSave> finished;
     {
         std::lock_guard guard(mLock);
         commitPendingSaves();
@@ -496,23 +523,20 @@ int VULogDBStorage::deleteLogsFromDBWithColumnValues(const QVariantList &values,
 {
     std::lock_guard guard(mLock);
     commitPendingSaves();
-    return executeQueryUsingBlock([&](sqlite3 *db) { return deleteLogsFromDBWithColumnValues(values, columnName, db); });
+    if (values.isEmpty())
+        return SQLITE_OK;
+    // Every answered batch deletes the same number of ids: its statement is kept.
+    return executeQueryUsingBlock([&](sqlite3 *db) {
+        int code = SQLITE_OK;
+        executeCachedQuery(deletionQuery(values.size(), columnName), db, values, &code);
+        return reportDeletion(values, columnName, code);
+    });
 }
 
 int VULogDBStorage::deleteLogsFromDBWithColumnValues(const QVariantList &values, const QString &columnName, sqlite3 *db)
 {
     if (values.isEmpty())
         return SQLITE_OK;
-    const QString query = QStringLiteral("DELETE FROM \"%1\" WHERE \"%2\" IN (%3)")
-                              .arg(kVULogTableName, columnName, placeholders(values.size()));
-    const int code = executeNonSelectionQuery(query, db, values);
-    if (code != SQLITE_OK || VULogger::currentLogLevel() <= VULogLevelVerbose) {
-        const QString description = QStringLiteral("Deletion of log(s) by %1 with value(s) '%2'")
-                                        .arg(columnName, joinedValues(values, QStringLiteral("','")));
-        if (code == SQLITE_OK)
-            VULogVerbose(VULogTag(), "%s %s", qUtf8Printable(description), "succeeded.");
-        else
-            VULogError(VULogTag(), "%s %s", qUtf8Printable(description), "failed.");
-    }
-    return code;
+    return reportDeletion(values, columnName,
+                          executeNonSelectionQuery(deletionQuery(values.size(), columnName), db, values));
 }

@@ -27,6 +27,7 @@
 #include <QMap>
 
 #include <mutex>
+#include <vector>
 
 class VULogDBStorage : public VUDBStorage
 {
@@ -114,13 +115,15 @@ private:
                                           quint64 flags);
     std::optional<PreparedRow> prepareRow(const std::shared_ptr<VUAbstractLog> &log, const QByteArray &base64,
                                           const QString &groupId, quint64 flags);
-    // Inserts one row; when the store is full and `evict` is set, older logs of its priority
-    // or lower make room first.
-    int insertRow(sqlite3 *db, const PreparedRow &row, bool evict);
+    // The largest the file may grow, in bytes.
+    qint64 sizeLimit(sqlite3 *db);
+    // Inserts one row (refused when larger than `limit`); when the store is full and `evict`
+    // is set, older logs of its priority or lower make room first.
+    int insertRow(sqlite3 *db, const PreparedRow &row, bool evict, qint64 limit);
     void commitPendingSaves();
 
     mutable std::recursive_mutex mLock;
     QMap<QPair<QString, QString>, QList<qint64>> mBatches; // (group id, batch id) -> row ids
-    QList<PendingSave> mPendingSaves;
+    std::vector<PendingSave> mPendingSaves;
     VUEncrypter mTargetTokenEncrypter;
 };
