@@ -7,8 +7,10 @@
 # so building never needs a display or a device.
 function(quillon_add_test name)
   cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  # Every test program reads the one set of sanitizer suppressions (unused outside tsan builds).
-  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/src/app/TsanSuppressions.cpp)
+  # Every test program reads the one set of sanitizer suppressions and starts its children
+  # with a plain fork in tsan builds (both unused otherwise).
+  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/src/app/TsanSuppressions.cpp
+                 ${PROJECT_SOURCE_DIR}/tests/support/PlainForkForChildren.cpp)
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE quillon_test_support_gui)
   else()

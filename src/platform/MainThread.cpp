@@ -57,4 +57,10 @@ void performAfterDelay(int delayMs, std::function<void()> fn, QObject *context)
         QMetaObject::invokeMethod(app, QueuedCall(std::move(start)), Qt::QueuedConnection);
 }
 
+void serveWhileWaiting()
+{
+    if (isMainThread())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
 } // namespace MainThread

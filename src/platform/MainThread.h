@@ -25,4 +25,8 @@ void performOnMainThread(std::function<void()> fn, bool waitUntilDone = false);
 // first.
 void performAfterDelay(int delayMs, std::function<void()> fn, QObject *context = nullptr);
 
+// For a wait on another thread's work that may itself wait for the main thread: called
+// repeatedly while waiting, it runs the main thread's queued work when called there.
+void serveWhileWaiting();
+
 } // namespace MainThread

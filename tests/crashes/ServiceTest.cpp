@@ -21,6 +21,9 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
+#include <mutex>
+
 namespace {
 
 QByteArray reportWithUuid(uint8_t first)
@@ -257,6 +260,58 @@ TEST_F(CrashesServiceTest, TheDelegateVetoesAndAttaches)
         std::lock_guard guard(delegate->lock);
         return delegate->sent == QStringList{keptId};
     }));
+}
+
+namespace {
+
+// Holds the processing inside its first question until the test resets the service, then
+// notes whether that reset returned while the processing was still running.
+class HoldingDelegate : public VUCrashesDelegate
+{
+public:
+    bool shouldProcessErrorReport(VUCrashes *, const std::shared_ptr<VUErrorReport> &) override
+    {
+        std::unique_lock guard(lock);
+        entered = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return resetting; });
+        // Long enough for a reset that does not wait to come back; one that waits never does.
+        resetReturnedMeanwhile = changed.wait_for(guard, std::chrono::milliseconds(500), [&] { return resetReturned; });
+        left = true;
+        return false;
+    }
+    void set(bool HoldingDelegate::*flag)
+    {
+        std::lock_guard guard(lock);
+        this->*flag = true;
+        changed.notify_all();
+    }
+    bool get(bool HoldingDelegate::*flag)
+    {
+        std::lock_guard guard(lock);
+        return this->*flag;
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false, resetting = false, resetReturned = false, resetReturnedMeanwhile = false, left = false;
+};
+
+} // namespace
+
+// At quit the program resets the service and then destroys its static objects: processing
+// that is still running must have ended by then, or it uses what is being destroyed.
+TEST_F(CrashesServiceTest, AResetWaitsForTheProcessingThatIsRunning)
+{
+    storeReport("700000020", reportWithUuid(0x33));
+    const auto delegate = std::make_shared<HoldingDelegate>();
+    VUCrashes::setDelegate(delegate);
+    startService();
+    ASSERT_TRUE(waitUntil([&] { return delegate->get(&HoldingDelegate::entered); }));
+    delegate->set(&HoldingDelegate::resetting);
+    VUCrashes::resetSharedInstance();
+    delegate->set(&HoldingDelegate::resetReturned);
+    EXPECT_TRUE(delegate->get(&HoldingDelegate::left));
+    EXPECT_FALSE(delegate->get(&HoldingDelegate::resetReturnedMeanwhile));
 }
 
 TEST_F(CrashesServiceTest, AReportIsTakenUpIntoTheCrashesFolder)

@@ -26,6 +26,11 @@ VUChannelGroupDefault::~VUChannelGroupDefault()
     mLogsDispatchQueue->stop();
 }
 
+void VUChannelGroupDefault::stop(const std::function<void()> &whileWaiting)
+{
+    mLogsDispatchQueue->stop(whileWaiting);
+}
+
 template <typename Fn> void VUChannelGroupDefault::enumerateDelegates(Fn fn) const
 {
     std::vector<std::weak_ptr<VUChannelDelegate>> snapshot;

@@ -32,6 +32,9 @@ public:
     static std::shared_ptr<VUChannelGroupDefault> create(std::shared_ptr<VUIngestionProtocol> ingestion);
     // Ends the queue (waiting for running work), so no unit works on after the group.
     ~VUChannelGroupDefault() override;
+    // Ends the queue as the destructor does, for an owner that lets the group go while others
+    // may still hold it: from any thread but the queue's, returns once running work ended.
+    void stop(const std::function<void()> &whileWaiting = {});
 
     std::shared_ptr<VUChannelUnitProtocol> addChannelUnitWithConfiguration(
         const VUChannelUnitConfiguration &configuration, const std::shared_ptr<VUIngestionProtocol> &ingestion = {}) override;

@@ -22,6 +22,7 @@ struct VUDispatchQueue::State
     Token nextToken = 1;
     bool stopping = false;
     bool threadRunning = false;
+    bool threadEnded = false; // run() returned
     std::thread::id threadId;
     std::recursive_mutex inlineLock; // serialises work when there is no thread
 
@@ -29,8 +30,11 @@ struct VUDispatchQueue::State
     {
         std::unique_lock guard(lock);
         for (;;) {
-            if (stopping)
+            if (stopping) {
+                threadEnded = true;
+                changed.notify_all();
                 return;
+            }
             if (!work.empty()) {
                 auto next = std::move(work.front());
                 work.pop_front();
@@ -73,7 +77,7 @@ VUDispatchQueue::~VUDispatchQueue()
     stop();
 }
 
-void VUDispatchQueue::stop()
+void VUDispatchQueue::stop(const std::function<void()> &whileWaiting)
 {
     {
         std::lock_guard guard(d->lock);
@@ -82,11 +86,27 @@ void VUDispatchQueue::stop()
         d->timers.clear();
     }
     d->changed.notify_all();
-    if (!mThread.joinable())
+    if (!d->threadRunning)
         return;
-    if (mThread.get_id() == std::this_thread::get_id())
-        mThread.detach(); // the thread shares the state and ends after this work
-    else
+    if (isCurrent()) {
+        if (mThread.joinable())
+            mThread.detach(); // the thread shares the state and ends after this work
+        return;
+    }
+    // The thread may have been let go by a stop on itself: its end is awaited all the same.
+    std::unique_lock guard(d->lock);
+    while (!d->threadEnded) {
+        if (!whileWaiting) {
+            d->changed.wait(guard, [this] { return d->threadEnded; });
+            break;
+        }
+        guard.unlock();
+        whileWaiting();
+        guard.lock();
+        d->changed.wait_for(guard, std::chrono::milliseconds(5), [this] { return d->threadEnded; });
+    }
+    guard.unlock();
+    if (mThread.joinable())
         mThread.join();
 }
 

@@ -33,8 +33,12 @@ public:
     void sync(const std::function<void()> &work);
     bool isCurrent() const;
     // Drops work that has not started and ends the thread as the destructor does; later work
-    // is dropped. Its owner calls it so that no work outlives what the work uses.
-    void stop();
+    // is dropped. Its owner calls it so that no work outlives what the work uses: from any
+    // other thread it returns once running work has ended (also when an earlier stop from the
+    // queue's own work let the thread go). While it waits, `whileWaiting` (if given) is called
+    // every few milliseconds: MainThread::serveWhileWaiting, so work that waits for the main
+    // thread can end.
+    void stop(const std::function<void()> &whileWaiting = {});
 
     // The process-wide queue on which retry timers fire.
     static std::shared_ptr<VUDispatchQueue> global();

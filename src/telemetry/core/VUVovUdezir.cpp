@@ -1,5 +1,6 @@
 #include "telemetry/core/VUVovUdezir.h"
 
+#include "platform/MainThread.h"
 #include "platform/UserDefaults.h"
 #include "telemetry/core/VUCustomPropertiesLog.h"
 #include "telemetry/core/VUDelegateForwarder.h"
@@ -52,6 +53,12 @@ void VUVovUdezir::resetSharedInstance()
         previous.swap(gSharedSlot());
     }
     // Torn down outside the lock: its services may ask for the shared instance.
+    if (!previous)
+        return;
+    // Log work that is running may hold the group beyond this instance, and would go on using
+    // what the caller tears down next (at quit, the program's static objects): it ends first.
+    if (const auto group = previous->channelGroup())
+        group->stop(MainThread::serveWhileWaiting);
 }
 
 VUVovUdezir::VUVovUdezir() = default;

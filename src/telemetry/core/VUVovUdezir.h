@@ -37,6 +37,7 @@ public:
     static constexpr qint64 kMinAcceptableStorageSize = 24 * 1024;
 
     static std::shared_ptr<VUVovUdezir> sharedInstance();
+    // Drops the shared instance; returns once the running work of its log queue has ended.
     static void resetSharedInstance();
     VUVovUdezir();
 

@@ -15,6 +15,8 @@
 #include "telemetry/crashes/VUWrapperCrashesHelper.h"
 #include "telemetry/crashes/VUWrapperExceptionManager.h"
 
+#include "platform/MainThread.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QUuid>
@@ -57,6 +59,13 @@ void VUCrashes::resetSharedInstance()
         std::lock_guard guard(gSharedLock);
         old.swap(gShared);
     }
+    if (!old)
+        return;
+    // Processing that is running holds the service itself and would go on using what the
+    // caller tears down next (at quit, the program's static objects): it ends first. It may be
+    // waiting for the main thread (the user-confirmation handler), so a wait on the main
+    // thread keeps serving it.
+    old->mProcessingQueue->stop(MainThread::serveWhileWaiting);
 }
 
 VUCrashes::VUCrashes()

@@ -44,6 +44,7 @@ public:
     static inline const QString kAnalyzerFileName = QStringLiteral("VUCrashes.analyzer");
 
     static std::shared_ptr<VUCrashes> sharedInstance();
+    // Drops the shared instance; returns once its running processing has ended.
     static void resetSharedInstance();
     VUCrashes();
     ~VUCrashes() override;
