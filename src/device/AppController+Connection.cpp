@@ -133,6 +133,13 @@ int AppController::setupDevice(int *raisedInstance)
     VarnekLog("setupDevice: mDeviceInstance: %d", instance);
 
     if (!connectedStatus()) {
+        if (raisedInstance) {
+            // A set-up thread started for a connection that has gone since: the detach or
+            // switch that changed the status reset the state itself, and may already have
+            // chosen the next device, which a late reset here would take away again.
+            VarnekLog("setupDevice: the device went before its set-up began");
+            return 0;
+        }
         VarnekLog("setupDevice: not connected. resetting");
         mDisplayedDataError.store(false);
         releaseConnections();

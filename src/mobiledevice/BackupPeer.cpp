@@ -387,12 +387,14 @@ void BackupPeer::sendCurrentBackup()
     postMessage(ok ? response(0, {}) : response(102, "Could not write the manifest"));
 }
 
-bool BackupPeer::waitForFileReceived()
+bool BackupPeer::waitForFileReceived(long long files)
 {
+    // Counted from the stream's start: the host may confirm a file before this thread gets
+    // here, and a wait for "one more than now" would then wait for a confirmation that
+    // never comes.
     std::unique_lock lock(mMutex);
-    const long long wanted = mAcknowledged + 1;
-    mWake.wait_for(lock, kFileReceivedWait, [&] { return mStopping || mAcknowledged >= wanted; });
-    return !mStopping && mAcknowledged >= wanted;
+    mWake.wait_for(lock, kFileReceivedWait, [&] { return mStopping || mAcknowledged >= files; });
+    return !mStopping && mAcknowledged >= files;
 }
 
 void BackupPeer::streamOlderBackup()
@@ -402,6 +404,10 @@ void BackupPeer::streamOlderBackup()
     uint64_t total = 0;
     for (const PersonalFile &file : files)
         total += file.size;
+    {
+        std::lock_guard lock(mMutex);
+        mAcknowledged = 0;
+    }
     {
         LinkEvent event;
         event.slot = kSlotFileData;
@@ -456,7 +462,7 @@ void BackupPeer::streamOlderBackup()
                 return;
         }
         ++sent;
-        if (!waitForFileReceived())
+        if (!waitForFileReceived(sent))
             return;
     }
     plist_t finished = olderMessage("BackupMessageBackupFinished");

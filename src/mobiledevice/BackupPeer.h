@@ -57,7 +57,8 @@ private:
 
     void sendCurrentBackup();
     void streamOlderBackup();
-    bool waitForFileReceived();
+    // Waits until the host has confirmed `files` files of this stream; false when stopped.
+    bool waitForFileReceived(long long files);
 
     SimDevice *mDevice;
     bool mOlder;
@@ -68,7 +69,7 @@ private:
     std::mutex mMutex;
     std::condition_variable mWake;
     bool mStopping = false;      // mMutex
-    long long mAcknowledged = 0; // mMutex: files the host confirmed (older protocol)
+    long long mAcknowledged = 0; // mMutex: files the host confirmed of this stream (older protocol)
 };
 
 } // namespace mobiledevice

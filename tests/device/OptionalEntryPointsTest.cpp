@@ -54,7 +54,7 @@ TEST(OptionalEntryPoints, WiFiPathsRunWithoutThem)
     rig.sim.setAway("pad", false);
     ASSERT_TRUE(waitUntil([&] { return c.connectedDevices().size() == 1; }));
     c.switchToDevice({});
-    ASSERT_TRUE(rig.waitForConnection("uid-pad"));
+    ASSERT_TRUE(rig.waitForConnection("uid-pad")) << qPrintable(rig.logText());
     c.disconnectFromWifi();
     c.resubscribe();
     rig.stop(); // the subscription ends without an unsubscribe entry point

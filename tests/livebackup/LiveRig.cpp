@@ -32,7 +32,9 @@ LiveRig::LiveRig()
     t.backupRetryMs = 10;
     t.backupErrorRetryMs = 10;
     t.backupPollMs = 20;
-    t.backupInactivityMs = 400;
+    // Long enough that a streaming device on a loaded machine is never taken for a stalled
+    // one; the stall cases shorten it themselves.
+    t.backupInactivityMs = 3000;
     t.connectionDictRetryMs = 10;
     t.deviceListenerMs = 500;
     t.hostSyncPollMs = 10;

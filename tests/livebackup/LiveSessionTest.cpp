@@ -247,6 +247,8 @@ TEST(LiveSession, DeviceFailuresGiveTheirCodesAndOnlyWhatCanSucceedIsTriedAgain)
         LiveRig live;
         live.attach(phoneFiles());
         live.setFaults({{QStringLiteral("Backup"), c.backup}});
+        if (c.backup.contains(QStringLiteral("StallAfterFiles")))
+            deviceTimings().backupInactivityMs = 400; // four silent attempts, each waited out
         auto result = live.request();
         EXPECT_EQ(live.wait(result, 30000), 0);
         EXPECT_EQ(gDeviceError.load(), c.code);

@@ -41,7 +41,7 @@ TEST(OlderProtocol, TheDeviceStreamsItsFilesAndOnlyTheWantedOnesAreKept)
     LiveRig live;
     live.attach(olderFiles(), kOlderDevice);
     auto result = live.request();
-    ASSERT_EQ(live.wait(result), 1) << gDeviceError.load();
+    ASSERT_EQ(live.wait(result), 1) << gDeviceError.load() << "\n" << qPrintable(live.log());
     EXPECT_FALSE(is20Stuff.load());
     EXPECT_EQ(live.tempFile(QStringLiteral("sms.db")), olderFiles().value(QStringLiteral("HomeDomain/Library/SMS/sms.db")));
     EXPECT_EQ(live.tempFile(QStringLiteral("call_history.db")), "calls");
@@ -70,7 +70,7 @@ TEST(OlderProtocol, EditedDatabasesAreWrittenBackEachUnderItsOwnPath)
     LiveRig live;
     live.attach(olderFiles(), kOlderDevice);
     auto session = live.request();
-    ASSERT_EQ(live.wait(session), 1) << gDeviceError.load();
+    ASSERT_EQ(live.wait(session), 1) << gDeviceError.load() << "\n" << qPrintable(live.log());
 
     const QVariantList edited{
         QVariantMap{{QStringLiteral("RemotePath"), QStringLiteral("Library/SMS/sms.db")},
@@ -94,7 +94,7 @@ TEST(OlderProtocol, ACurrentProtocolDeviceIsNeverWrittenTo)
     LiveRig live;
     live.attach({{QStringLiteral("HomeDomain/Library/SMS/sms.db"), "messages"}});
     auto session = live.request();
-    ASSERT_EQ(live.wait(session), 1) << gDeviceError.load();
+    ASSERT_EQ(live.wait(session), 1) << gDeviceError.load() << "\n" << qPrintable(live.log());
     const QVariantList edited{QVariantMap{{QStringLiteral("RemotePath"), QStringLiteral("Library/SMS/sms.db")},
                                           {QStringLiteral("Data"), QByteArray("edited")}}};
     EXPECT_EQ(live.rig.controller->setFiles(edited, true), 0);
