@@ -28,6 +28,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <array>
+
 namespace {
 
 const QString kTombstone = QStringLiteral("---DELETED---");
@@ -61,6 +63,26 @@ void bindText(sqlite3_stmt *statement, int index, const QString &text)
     const QByteArray utf8 = text.toUtf8();
     sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
 }
+
+// The UTF-8 texts bound to one statement, held until it has run: SQLite then reads them in
+// place instead of making a copy of each.
+class HeldTexts
+{
+public:
+    void bind(sqlite3_stmt *statement, int index, const QString &text)
+    {
+        if (text.isNull()) {
+            sqlite3_bind_null(statement, index);
+            return;
+        }
+        const QByteArray &utf8 = mHeld[mCount++] = text.toUtf8();
+        sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
+    }
+
+private:
+    std::array<QByteArray, 8> mHeld;
+    size_t mCount = 0;
+};
 
 // Resets a statement on every way out of a scope.
 struct ResetOnExit
@@ -217,17 +239,18 @@ bool AppController::addSMSToBackup(FRSMSInfo &sms, const QString &device, bool p
                                       "recipientnames, sendername) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     if (rc == SQLITE_OK) {
         sqlite3_stmt *insert = db->kept(which);
+        HeldTexts texts; // outlives the reset below
         ResetOnExit reset{insert};
         sqlite3_bind_int64(insert, 1, remoteNumber(sms.remoteId()));
         sqlite3_bind_int64(insert, 2, date);
-        bindText(insert, 3, sms.SMSNumber());
-        bindText(insert, 4, sms.SMSRawText());
+        texts.bind(insert, 3, sms.SMSNumber());
+        texts.bind(insert, 4, sms.SMSRawText());
         sqlite3_bind_int(insert, 5, sms.SMSFlagsInt());
-        bindText(insert, 6, sms.SMSFullHTML());
-        bindText(insert, 7, sms.SMSNumberSpecific());
-        bindText(insert, 8, sms.GroupTitle());
-        bindText(insert, 9, sms.RecipientNames());
-        bindText(insert, 10, sms.SenderName());
+        texts.bind(insert, 6, sms.SMSFullHTML());
+        texts.bind(insert, 7, sms.SMSNumberSpecific());
+        texts.bind(insert, 8, sms.GroupTitle());
+        texts.bind(insert, 9, sms.RecipientNames());
+        texts.bind(insert, 10, sms.SenderName());
         if (preserveID)
             sqlite3_bind_int(insert, 11, sms.itemId());
         rc = sqlite3_step(insert);
@@ -265,11 +288,11 @@ bool AppController::addSMSToBackup(FRSMSInfo &sms, const QString &device, bool p
             continue;
         if (piece.typeId() == QMetaType::QByteArray) {
             sqlite3_stmt *statement = db->kept(ArchiveDB::BackPiece);
+            const QByteArray data = piece.toByteArray(); // read in place: outlives the reset
             ResetOnExit reset{statement};
             sqlite3_bind_int64(statement, 1, smsid);
             bindText(statement, 2, uuid);
-            const QByteArray data = piece.toByteArray();
-            sqlite3_bind_blob64(statement, 3, data.constData(), sqlite3_uint64(data.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_blob64(statement, 3, data.constData(), sqlite3_uint64(data.size()), SQLITE_STATIC);
             if ((rc = sqlite3_step(statement)) != SQLITE_DONE) {
                 VarnekLog("sqlite3_exec: 2 Add sms backup piece Error %d %s", rc, sqlite3_errmsg(handle));
                 *err = kAddPieceFailed;

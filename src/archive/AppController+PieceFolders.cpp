@@ -9,6 +9,7 @@
 #include "backup/DeviceBackup.h"
 #include "backup/Keybag.h"
 #include "device/LocalFileMetadata.h"
+#include "platform/RegularFile.h"
 #include "shell/Defaults.h"
 #include "shell/VarnekLogger.h"
 
@@ -102,16 +103,17 @@ QVariant AppController::getPieceFile(const QString &path, const QString &uuid, c
         return loadSMSPieceFromCache(uuid, false, deviceId);
     if (path.isEmpty())
         return {};
-    const QFileInfo info(path); // follows links
-    if (!info.isFile())
+    // One open and one status call per attachment: extraction reads thousands of them.
+    RegularFile file(path); // follows links
+    if (!file.isFile())
         return {};
-    const qint64 size = info.size();
+    const qint64 size = file.size();
     if (size < 0 || uint64_t(size) == std::numeric_limits<uint64_t>::max())
         return {};
     if (uint64_t(size) <= kPieceInMemoryLimit) {
         if (backup) {
             const QVariantMap keys = backup->keysNClasses();
-            const auto entry = keys.constFind(info.fileName());
+            const auto entry = keys.constFind(QFileInfo(path).fileName());
             if (entry != keys.constEnd()) {
                 const QVariantMap item = entry->toMap();
                 const auto keybag = backup->keybag();
@@ -124,11 +126,16 @@ QVariant AppController::getPieceFile(const QString &path, const QString &uuid, c
                 return *plain;
             }
         }
-        QFile file(path);
-        // Read straight into the result: the device's buffer would only be another copy.
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        // Read into this thread's buffer whenever every earlier piece read into it has been
+        // let go: extraction stores thousands of small pieces one after another, and filling
+        // the same memory each time costs far less than filling fresh memory for each.
+        constexpr qint64 kReusedUpTo = 1 << 20;
+        thread_local QByteArray reused;
+        QByteArray fresh;
+        QByteArray &buffer = size <= kReusedUpTo ? reused : fresh;
+        if (!file.readInto(buffer))
             return {};
-        return file.readAll();
+        return buffer;
     }
     if (forBackup)
         return path;

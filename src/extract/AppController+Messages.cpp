@@ -26,10 +26,12 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -129,7 +131,7 @@ public:
             date /= 1000000000;
         row.text = ArchiveSql::text(q, 3);
         if (mVersion >= 31) {
-            row.sender = ArchiveSql::text(q, 2);
+            row.sender = shared(ArchiveSql::text(q, 2));
             if (sqlite3_column_type(q, 8) != SQLITE_NULL)
                 row.address = chatMembers(sqlite3_column_int64(q, 8));
             // A message without a chat row still has its counterpart: the handle.
@@ -159,7 +161,7 @@ public:
         }
         if (mVersion >= 20 && sqlite3_column_int(q, 7) != 0) {
             row.iMessage = true;
-            row.sender = ArchiveSql::text(q, 8);
+            row.sender = shared(ArchiveSql::text(q, 8));
             if (sqlite3_column_int(q, 9) & 4)
                 row.flags |= SMSFlag::IMessage | SMSFlag::Sent;
             else
@@ -171,6 +173,23 @@ public:
         // Older generations and text messages count from 1970.
         row.date = row.iMessage ? date : date - ArchiveDates::kReferenceDate;
         return row;
+    }
+
+    // One copy of each handle and flags text for all the run's records, which repeat them.
+    QString shared(const QString &text) const
+    {
+        const auto known = mTexts.constFind(text);
+        if (known != mTexts.constEnd())
+            return *known;
+        mTexts.insert(text);
+        return text;
+    }
+    QString flagsText(int flags) const
+    {
+        const auto known = mFlagTexts.constFind(flags);
+        if (known != mFlagTexts.constEnd())
+            return *known;
+        return *mFlagTexts.insert(flags, QString::number(flags));
     }
 
     // The participants of versions 10 to 30 (with the parts statement).
@@ -442,6 +461,8 @@ private:
     Statements &mS;
     int mVersion;
     mutable QHash<qint64, QString> mChatMembers;
+    mutable QSet<QString> mTexts;
+    mutable QHash<int, QString> mFlagTexts;
     mutable QHash<QString, std::pair<QString, QString>> mAttachments;
     mutable bool mAttachmentsRead = false;
     mutable bool mAttachmentsLoaded = false;
@@ -605,6 +626,8 @@ std::optional<QList<FRSMSInfoPtr>> AppController::processSMSData(const QString &
         if (rc != SQLITE_OK)
             VarnekLog("DELETE FROM synctimes Error %d %s", rc, sqlite3_errmsg(archive->handle()));
     }
+    if (archiving)
+        run.noteWhetherArchiveIsEmpty(archive->handle());
 
     const int version = getClientVersion(db.handle());
     VarnekLog("Message client version: %d", version);
@@ -624,6 +647,7 @@ std::optional<QList<FRSMSInfoPtr>> AppController::processSMSData(const QString &
     const bool withParts = version >= 10 && version <= 30 && statements.parts.ok();
     MessageReader reader(run, db, statements, version);
 
+    const QString workFolderName = QStringLiteral("thumbcache") + device;
     QList<FRSMSInfoPtr> list;
     qint64 rowsRead = 0;
     int count = 0;
@@ -672,24 +696,31 @@ std::optional<QList<FRSMSInfoPtr>> AppController::processSMSData(const QString &
             }
             continue;
         }
+        // The records stay in memory for as long as the list shows them: they keep no room to
+        // grow (shrinking in place copies nothing).
+        html.squeeze();
+        text.squeeze();
         const QString id = QString::number(row.rowid);
+        // In key order, each key placed at the end: no key is compared more than once.
         QVariantMap info;
-        info.insert(SMSKey::Text, text);
-        info.insert(SMSKey::HTML, html);
-        info.insert(SMSKey::Files, attachments.files);
-        info.insert(SMSKey::FilesIDs, attachments.fileIDs);
-        info.insert(SMSKey::Date, dateFrom2001(row.date));
-        info.insert(SMSKey::Flags, QString::number(row.flags));
-        info.insert(SMSKey::Size, QVariant::fromValue<quint64>(attachments.size));
-        info.insert(SMSKey::Address, row.address);
-        info.insert(SMSKey::Synctime, QVariant::fromValue<qint64>(synctime));
-        info.insert(SMSKey::SMSID, id);
-        info.insert(SMSKey::RemoteID, id);
-        info.insert(SMSKey::OnPhone, true);
-        info.insert(SMSKey::Sender, row.sender);
-        const FRSMSInfoPtr record = FRSMSInfo::infoWithInfo(info, controller);
+        const auto add = [&info](const QString &key, QVariant value) { info.insert(info.cend(), key, std::move(value)); };
+        add(SMSKey::Address, row.address);
+        add(SMSKey::Date, dateFrom2001(row.date));
+        add(SMSKey::Files, attachments.files);
+        add(SMSKey::FilesIDs, attachments.fileIDs);
+        add(SMSKey::Flags, reader.flagsText(row.flags));
+        add(SMSKey::HTML, html);
+        add(SMSKey::OnPhone, true);
+        add(SMSKey::RemoteID, id);
+        add(SMSKey::SMSID, id);
+        add(SMSKey::Sender, row.sender);
+        add(SMSKey::Size, QVariant::fromValue<quint64>(attachments.size));
+        add(SMSKey::Text, text);
+        add(SMSKey::Synctime, QVariant::fromValue<qint64>(synctime));
+        // The record is the dictionary's only owner: clearing its files later copies nothing.
+        const FRSMSInfoPtr record = FRSMSInfo::infoWithInfo(std::exchange(info, {}), controller);
         if (!run.connected) {
-            record->setIsiTunes(QStringLiteral("thumbcache") + device);
+            record->setIsiTunes(workFolderName);
             if (backup && backup->encrypted())
                 record->setKeyBag(backup->keybag(), backup->keysNClasses());
         }

@@ -12,10 +12,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class AppController;
 class DeviceBackup;
 class FRSMSInfo;
+struct sqlite3;
 
 struct MessageAttachments
 {
@@ -32,6 +34,12 @@ struct MessageRun
     bool connected = false;
     int64_t synctime = 0;
     std::shared_ptr<DeviceBackup> backup;
+
+    // Call once the run's transaction is open, before the first message is archived. When
+    // the archive holds no message yet (read inside the transaction, so nothing else can add
+    // one before it ends), a message can only have a twin among those this run writes: the
+    // archive is asked only for a message whose date and HTML hash like one of those.
+    void noteWhetherArchiveIsEmpty(sqlite3 *archive);
 
     // The work-folder path of a piece key.
     QString localFile(const QString &key) const { return folder + QLatin1Char('/') + key; }
@@ -50,4 +58,11 @@ struct MessageRun
     bool archiveMessage(FRSMSInfo &record, const QString &html, int *error, int *failedStep) const;
     // Caches a fetched piece of a connected device and notes the cache files in use.
     void cachePiece(const QVariant &piece, const QString &key, bool pieceIsPath) const;
+
+private:
+    bool mStartedEmpty = false;
+    mutable bool mCheckedOnce = false;
+    // The date and HTML hashes of the messages this run wrote, one bit each: a set bit means
+    // "perhaps written", which the archive then answers.
+    mutable std::vector<uint64_t> mWritten;
 };

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 TEST(PieceFolders, FoldersAreNamedByKeyAndMarkedAsPackages)
 {
     ArchiveRig rig;
@@ -99,6 +101,26 @@ TEST(PieceFolders, AnAttachmentUpToTheLimitIsReadAndALargerOneIsHandedOnAsAPath)
     EXPECT_EQ(AppController::getPieceSize(small), AppController::kPieceInMemoryLimit);
     EXPECT_EQ(AppController::getPieceSize(overLimit), AppController::kPieceInMemoryLimit + 1);
     EXPECT_EQ(AppController::getPieceSize(QVariant()), 0u);
+
+    // One piece after another, each still held when the next is read, and things that are
+    // not files where a piece belongs: nothing waits on a pipe.
+    QList<QVariant> held;
+    for (const char *content : {"first piece", "2nd", "a third, longer piece"}) {
+        const QString path = rig.home.path() + "/files/" + content;
+        writeFile(path, content);
+        held << c.getPieceFile(path, "piece", QString(), true, nullptr);
+    }
+    ASSERT_EQ(held.size(), 3);
+    EXPECT_EQ(held[0].toByteArray(), "first piece");
+    EXPECT_EQ(held[1].toByteArray(), "2nd");
+    EXPECT_EQ(held[2].toByteArray(), "a third, longer piece");
+    const QString pipe = rig.home.path() + "/files/pipe";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_FALSE(c.getPieceFile(pipe, "pipe", QString(), true, nullptr).isValid());
+    EXPECT_FALSE(c.getPieceFile(rig.home.path() + "/files", "files", QString(), true, nullptr).isValid());
+    const QString link = rig.home.path() + "/files/link";
+    ASSERT_TRUE(QFile::link(rig.home.path() + "/files/2nd", link));
+    EXPECT_EQ(c.getPieceFile(link, "link", QString(), true, nullptr).toByteArray(), "2nd");
 
     // A missing file: from the cache unless for a backup.
     ASSERT_EQ(c.addPieceToCache(QByteArray("cached"), QString(), "gone", 1, false), 0);

@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -270,6 +272,42 @@ TEST(MessagesExtraction, CurrentGenerationsReadChatsDatesFlagsAndStickers)
     EXPECT_EQ(nanoseconds->SMSNumberSpecific(), "+1");
     EXPECT_EQ(nanoseconds->SMSFullHTML(), html("ns date"));
     EXPECT_EQ(rig.number("uid-phone", "SELECT COUNT(*) FROM message"), 4);
+}
+
+TEST(MessagesExtraction, TwinsReadInOneRunReachANewArchiveOnceAndTheDuplicateIndexIsMade)
+{
+    // On a thread of its own, as the program runs it: the archive's upkeep runs only there.
+    const auto runIntoNewArchive = [](ExtractRig &rig, const QString &rows) {
+        rig.makeArchive();
+        SMSDataController controller;
+        makeDatabase(rig.workFile("sms.db"), modernSchema(40, false) + rows);
+        Extraction run;
+        std::thread load([&] { run = extract(rig, rig.workFile("sms.db"), "thumbcacheuid-phone", controller); });
+        load.join();
+        return run;
+    };
+    const char *duplicateIndex = "SELECT COUNT(*) FROM sqlite_master WHERE name='yetanothernewsmsindex'";
+
+    // Read newest first: the twins (same date, same HTML) come after others were written.
+    ExtractRig rig;
+    const Extraction run = runIntoNewArchive(rig, "INSERT INTO message VALUES(1,'twin',NULL,'SMS',1,600000000,0,NULL,0,0);"
+                                                  "INSERT INTO message VALUES(2,'twin',NULL,'SMS',1,600000000,0,NULL,0,0);"
+                                                  "INSERT INTO message VALUES(3,'twin',NULL,'SMS',1,600000001,0,NULL,0,0);"
+                                                  "INSERT INTO message VALUES(4,'other',NULL,'SMS',1,600000000,0,NULL,0,0);"
+                                                  "INSERT INTO message VALUES(5,'first',NULL,'SMS',1,600000002,0,NULL,0,0);");
+    ASSERT_TRUE(run.records) << run.error;
+    EXPECT_EQ(run.records->size(), 5);
+    EXPECT_EQ(rig.number("uid-phone", "SELECT COUNT(*) FROM message"), 4);
+    EXPECT_EQ(rig.number("uid-phone", "SELECT COUNT(*) FROM message WHERE text='twin'"), 2);
+    EXPECT_EQ(rig.number("uid-phone", duplicateIndex), 1);
+
+    // No twins at all: later runs still find the date and HTML index they look twins up by.
+    ExtractRig distinct;
+    ASSERT_TRUE(runIntoNewArchive(distinct, "INSERT INTO message VALUES(1,'one',NULL,'SMS',1,600000000,0,NULL,0,0);"
+                                            "INSERT INTO message VALUES(2,'two',NULL,'SMS',1,600000001,0,NULL,0,0);")
+                    .records);
+    EXPECT_EQ(distinct.number("uid-phone", "SELECT COUNT(*) FROM message"), 2);
+    EXPECT_EQ(distinct.number("uid-phone", duplicateIndex), 1);
 }
 
 TEST(MessagesExtraction, ANewestDatabaseWithoutHandwritingOrSomeColumnsStillGivesItsMessages)
