@@ -42,20 +42,29 @@ QString parentFolder(int place)
     return place == kTmpfs ? QStringLiteral("/dev/shm") : QStringLiteral(QUILLON_BINARY_DIR);
 }
 
-// A fresh HOME for each measured run, in the given place.
+// A fresh home for each measured run, in the given place. The data folder is set too: the
+// benchmarks' entry point fixes one for the whole process, where every run would share one
+// store.
 class ScratchHome
 {
 public:
     explicit ScratchHome(int place)
-        : mDir(parentFolder(place) + QStringLiteral("/quillon-bench-XXXXXX")), mPrevious(qgetenv("HOME"))
+        : mDir(parentFolder(place) + QStringLiteral("/quillon-bench-XXXXXX")), mPreviousHome(qgetenv("HOME")),
+          mPreviousData(qgetenv("XDG_DATA_HOME"))
     {
         qputenv("HOME", mDir.path().toUtf8());
+        qputenv("XDG_DATA_HOME", (mDir.path() + QStringLiteral("/.local/share")).toUtf8());
     }
-    ~ScratchHome() { qputenv("HOME", mPrevious); }
+    ~ScratchHome()
+    {
+        qputenv("HOME", mPreviousHome);
+        qputenv("XDG_DATA_HOME", mPreviousData);
+    }
 
 private:
     QTemporaryDir mDir;
-    QByteArray mPrevious;
+    QByteArray mPreviousHome;
+    QByteArray mPreviousData;
 };
 
 QList<std::shared_ptr<VUAbstractLog>> &logs()

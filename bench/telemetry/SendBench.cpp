@@ -33,15 +33,26 @@ std::shared_ptr<VUStartServiceLog> makeLog(int i)
     return log;
 }
 
+// A fresh home and data folder for each run: the benchmarks' entry point fixes one data
+// folder for the whole process, where every run would share one store.
 class ScratchHome
 {
 public:
-    ScratchHome() : mPrevious(qgetenv("HOME")) { qputenv("HOME", mDir.path().toUtf8()); }
-    ~ScratchHome() { qputenv("HOME", mPrevious); }
+    ScratchHome() : mPreviousHome(qgetenv("HOME")), mPreviousData(qgetenv("XDG_DATA_HOME"))
+    {
+        qputenv("HOME", mDir.path().toUtf8());
+        qputenv("XDG_DATA_HOME", (mDir.path() + QStringLiteral("/.local/share")).toUtf8());
+    }
+    ~ScratchHome()
+    {
+        qputenv("HOME", mPreviousHome);
+        qputenv("XDG_DATA_HOME", mPreviousData);
+    }
 
 private:
     QTemporaryDir mDir;
-    QByteArray mPrevious;
+    QByteArray mPreviousHome;
+    QByteArray mPreviousData;
 };
 
 // Counts the logs the unit reports sent, so a run ends on the unit's own answer for its
