@@ -14,10 +14,14 @@
 // of one layout copies pages' records and index entries wholesale, which no extraction
 // could, so it is kept out.
 //
+// The extraction runs on a thread of its own, as in the program (the duplicate check keeps
+// the archive's indexes up only off the main thread); CPU time is the process's.
+//
 // Both sides run after that reference extraction, so both find the process's memory in
 // use already. The first extraction of a process also obtains the memory its 100,000
-// records take (about 220 MB, some 55,000 page faults); on the virtual machines we build on
-// a page fault costs tens of microseconds, which alone adds seconds to that first run.
+// records take (about 210 MB, some 57,000 page faults); on the virtual machines we build on
+// a page fault costs tens of microseconds, which alone adds four seconds or more to that
+// first run.
 
 #include "archive/ArchiveDB.h"
 #include "archive/ArchiveFolder.h"
@@ -287,7 +291,6 @@ void BM_PlainSqliteCopy(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kMessages);
 }
 
-// The extraction runs on a thread of its own: the CPU time counted is the process's.
 BENCHMARK(BM_ExtractIntoNewArchive)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
 BENCHMARK(BM_PlainSqliteCopy)->Unit(benchmark::kMillisecond)->Iterations(3)->MeasureProcessCPUTime();
 

@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace MessageHTML {
 
 QString head()
@@ -39,6 +41,13 @@ QString escapeAttribute(const QString &text)
 
 QString fragment(const QString &text)
 {
+    // Most messages hold nothing to escape or break: they are their own fragment.
+    const auto special = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == '&' || u == '<' || u == '>' || u == '\r' || u == '\n';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), special))
+        return text;
     QString out = escapeText(text);
     out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     out.replace(QLatin1Char('\n'), QLatin1String("<br>"));
