@@ -33,10 +33,10 @@ LiveRig::LiveRig()
     t.backupErrorRetryMs = 10;
     t.backupPollMs = 20;
     // Long enough that a streaming device on a loaded machine is never taken for a stalled
-    // one; the stall cases shorten it themselves.
-    t.backupInactivityMs = 3000;
+    // one (stretched where the build runs slower); the stall cases shorten it themselves.
+    t.backupInactivityMs = scaledTimeoutMs(3000);
     t.connectionDictRetryMs = 10;
-    t.deviceListenerMs = 500;
+    t.deviceListenerMs = scaledTimeoutMs(500);
     t.hostSyncPollMs = 10;
     t.passwordPollMs = 10;
     t.restoreCompleteDelayMs = 20;
