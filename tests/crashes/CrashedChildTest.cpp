@@ -81,7 +81,7 @@ protected:
     void SetUp() override
     {
         CrashesServiceTest::SetUp();
-#ifdef QUILLON_SANITIZER_BUILD
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
         // The child of a forked multi-threaded process runs without the sanitizer's own
         // threads, and the thread sanitizer cannot follow what it does there.
         GTEST_SKIP() << "a forked child of a multi-threaded process cannot run under sanitizers";

@@ -4,6 +4,7 @@
 #include "CrashReportBuilder.h"
 #include "CrashesTestSupport.h"
 #include "TelemetryTestSupport.h"
+#include "TestSteps.h"
 #include "TestWait.h"
 
 #include "platform/MainThread.h"
@@ -20,9 +21,6 @@
 #include <QJsonArray>
 
 #include <sys/stat.h>
-
-#include <condition_variable>
-#include <mutex>
 
 namespace {
 
@@ -271,29 +269,15 @@ class HoldingDelegate : public VUCrashesDelegate
 public:
     bool shouldProcessErrorReport(VUCrashes *, const std::shared_ptr<VUErrorReport> &) override
     {
-        std::unique_lock guard(lock);
-        entered = true;
-        changed.notify_all();
-        changed.wait(guard, [&] { return resetting; });
+        steps.mark("entered");
+        steps.waitFor("resetting");
         // Long enough for a reset that does not wait to come back; one that waits never does.
-        resetReturnedMeanwhile = changed.wait_for(guard, std::chrono::milliseconds(500), [&] { return resetReturned; });
-        left = true;
+        if (steps.waitFor("reset returned", 500))
+            steps.mark("reset returned meanwhile");
+        steps.mark("left");
         return false;
     }
-    void set(bool HoldingDelegate::*flag)
-    {
-        std::lock_guard guard(lock);
-        this->*flag = true;
-        changed.notify_all();
-    }
-    bool get(bool HoldingDelegate::*flag)
-    {
-        std::lock_guard guard(lock);
-        return this->*flag;
-    }
-    std::mutex lock;
-    std::condition_variable changed;
-    bool entered = false, resetting = false, resetReturned = false, resetReturnedMeanwhile = false, left = false;
+    TestSteps steps;
 };
 
 } // namespace
@@ -306,12 +290,12 @@ TEST_F(CrashesServiceTest, AResetWaitsForTheProcessingThatIsRunning)
     const auto delegate = std::make_shared<HoldingDelegate>();
     VUCrashes::setDelegate(delegate);
     startService();
-    ASSERT_TRUE(waitUntil([&] { return delegate->get(&HoldingDelegate::entered); }));
-    delegate->set(&HoldingDelegate::resetting);
+    ASSERT_TRUE(waitUntil([&] { return delegate->steps.reached("entered"); }));
+    delegate->steps.mark("resetting");
     VUCrashes::resetSharedInstance();
-    delegate->set(&HoldingDelegate::resetReturned);
-    EXPECT_TRUE(delegate->get(&HoldingDelegate::left));
-    EXPECT_FALSE(delegate->get(&HoldingDelegate::resetReturnedMeanwhile));
+    delegate->steps.mark("reset returned");
+    EXPECT_TRUE(delegate->steps.reached("left"));
+    EXPECT_FALSE(delegate->steps.reached("reset returned meanwhile"));
 }
 
 TEST_F(CrashesServiceTest, AReportIsTakenUpIntoTheCrashesFolder)

@@ -1,38 +1,13 @@
 // The serial queue's stop: an owner that stops it may tear down what the queue's work uses,
 // so no work may still run once stop has returned.
+#include "TestSteps.h"
 #include "TestWait.h"
 
 #include "telemetry/core/VUDispatchQueue.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-
-namespace {
-
-// Flags the test and the queue's work hand each other, in order.
-struct Steps
-{
-    std::mutex lock;
-    std::condition_variable changed;
-    bool entered = false, stopping = false, stopReturned = false, stopReturnedMeanwhile = false, left = false;
-
-    void set(bool Steps::*flag)
-    {
-        std::lock_guard guard(lock);
-        this->*flag = true;
-        changed.notify_all();
-    }
-    bool get(bool Steps::*flag)
-    {
-        std::lock_guard guard(lock);
-        return this->*flag;
-    }
-};
-
-} // namespace
 
 TEST(VUDispatchQueue, AStopFromAnotherThreadReturnsOnceRunningWorkEnded)
 {
@@ -48,24 +23,22 @@ TEST(VUDispatchQueue, AStopFromAnotherThreadReturnsOnceRunningWorkEnded)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const auto queue = std::make_shared<VUDispatchQueue>(QStringLiteral("test.stop"));
-        Steps steps;
+        TestSteps steps;
         queue->async([&, raw = queue.get()] {
             if (c.workStopsTheQueueFirst)
                 raw->stop();
-            std::unique_lock guard(steps.lock);
-            steps.entered = true;
-            steps.changed.notify_all();
-            steps.changed.wait(guard, [&] { return steps.stopping; });
+            steps.mark("entered");
+            steps.waitFor("stopping");
             // Long enough for a stop that does not wait to come back; one that waits never does.
-            steps.stopReturnedMeanwhile =
-                steps.changed.wait_for(guard, std::chrono::milliseconds(500), [&] { return steps.stopReturned; });
-            steps.left = true;
+            if (steps.waitFor("stop returned", 500))
+                steps.mark("stop returned meanwhile");
+            steps.mark("left");
         });
-        ASSERT_TRUE(waitUntil([&] { return steps.get(&Steps::entered); }));
-        steps.set(&Steps::stopping);
+        ASSERT_TRUE(waitUntil([&] { return steps.reached("entered"); }));
+        steps.mark("stopping");
         queue->stop();
-        steps.set(&Steps::stopReturned);
-        EXPECT_TRUE(steps.get(&Steps::left));
-        EXPECT_FALSE(steps.get(&Steps::stopReturnedMeanwhile));
+        steps.mark("stop returned");
+        EXPECT_TRUE(steps.reached("left"));
+        EXPECT_FALSE(steps.reached("stop returned meanwhile"));
     }
 }
