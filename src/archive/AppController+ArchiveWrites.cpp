@@ -75,7 +75,7 @@ public:
             sqlite3_bind_null(statement, index);
             return;
         }
-        const QByteArray &utf8 = mHeld[mCount++] = text.toUtf8();
+        const QByteArray &utf8 = mHeld.at(mCount++) = text.toUtf8(); // at(): more binds than room never write past it
         sqlite3_bind_text(statement, index, utf8.constData(), int(utf8.size()), SQLITE_STATIC);
     }
 
