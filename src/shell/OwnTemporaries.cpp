@@ -24,6 +24,8 @@ int gInProgress = 0;
 // pieces) would otherwise pay an open and a close for every file.
 int gJournalFd = -1;
 QByteArray gJournalFile;
+dev_t gJournalDevice = 0;
+ino_t gJournalInode = 0;
 qint64 gJournalBytes = 0;
 
 void closeJournal()
@@ -34,12 +36,15 @@ void closeJournal()
     gJournalFile.clear();
 }
 
-// The journal of the current data folder, opened once (the folder can change between runs
-// of the tests, so its path is checked every time).
+// The journal of the current data folder, opened once. Its path is checked every time: the
+// folder can change (tests) or be removed, and a note written to a removed journal would be
+// lost to the next start.
 int journalFd()
 {
     const QByteArray path = QFile::encodeName(OwnTemporaries::journalPath());
-    if (gJournalFd >= 0 && path == gJournalFile)
+    struct stat there {};
+    if (gJournalFd >= 0 && path == gJournalFile && ::stat(path.constData(), &there) == 0
+        && there.st_dev == gJournalDevice && there.st_ino == gJournalInode)
         return gJournalFd;
     closeJournal();
     const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
@@ -56,6 +61,8 @@ int journalFd()
     }
     gJournalFd = fd;
     gJournalFile = path;
+    gJournalDevice = info.st_dev;
+    gJournalInode = info.st_ino;
     gJournalBytes = info.st_size;
     return fd;
 }

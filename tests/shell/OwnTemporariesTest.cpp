@@ -83,6 +83,18 @@ TEST(OwnTemporaries, TheJournalEmptiesOnceGrownAndNothingIsInProgress)
     OwnTemporaries::end(home.path() + "/.quillon-download-again");
 }
 
+TEST(OwnTemporaries, ANoteAfterTheJournalWasRemovedIsStillKept)
+{
+    TestHome home;
+    OwnTemporaries::Noted({home.path() + "/.quillon-download-before"});
+    ASSERT_TRUE(QFile::remove(OwnTemporaries::journalPath()));
+    const QString next = home.path() + "/.quillon-download-after";
+    OwnTemporaries::Noted noted(next);
+    QFile journal(OwnTemporaries::journalPath());
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+    EXPECT_EQ(journal.readAll(), QFile::encodeName(next).toBase64() + "\n");
+}
+
 TEST(OwnTemporaries, OnlyOurNamesCount)
 {
     for (const char *name : {".quillon-download-AbC123", "Notes.db.qnpartXYZ", "x.qnpart123456"})
