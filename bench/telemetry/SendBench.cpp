@@ -2,18 +2,27 @@
 // to a loopback server, against posting the same 200 bodies with plain libcurl in a loop.
 // Each run works in a throw-away HOME; the server answers every request with 200. The unit's
 // time runs from the first enqueue to its handling of the answer for the last batch.
+//
+// A unit keeps every log in "Logs.sqlite" from its enqueue until its batch is answered, so a
+// third figure is the least any unit can take: the same 10,000 archived rows inserted into the
+// store's own file (its schema and settings) 50 to a commit, then read back 50 at a time and
+// deleted, with bare prepared statements — no archiving, decoding, JSON, gzip or HTTP.
 
 #include "LoopbackHttpServer.h"
 #include "TelemetryTestSupport.h"
 #include "telemetry/core/VUChannelGroupDefault.h"
 #include "telemetry/core/VUCompression.h"
+#include "telemetry/core/VULogDBStorage.h"
 #include "telemetry/core/VUStartServiceLog.h"
+#include "telemetry/core/VUUtility.h"
 #include "telemetry/core/VU_Reachability.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
+#include <sqlite3.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -160,7 +169,96 @@ void BM_PlainCurlPostsTheSameBodies(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kLogCount);
 }
 
+void BM_BareStoreKeepsTheSameRows(benchmark::State &state)
+{
+    QList<QByteArray> rows;
+    for (int i = 0; i < kLogCount; ++i)
+        rows.append(VUKeyedCoding::archive(*makeLog(i)).toBase64());
+    QByteArray deletion = "DELETE FROM \"logs\" WHERE \"id\" IN (?";
+    for (int i = 1; i < kBatchSize; ++i)
+        deletion += ", ?";
+    deletion += ")";
+    for (auto _ : state) {
+        state.PauseTiming();
+        ScratchHome home;
+        qint64 maxPages = 0;
+        {
+            VULogDBStorage store;
+            store.setMaxStorageSize(256LL * 1024 * 1024, {});
+            maxPages = store.maxSizeInBytes() / store.pageSize();
+        }
+        sqlite3 *db = nullptr;
+        sqlite3_open(QFile::encodeName(*VUUtility::fullURLForPathComponent("Logs.sqlite")).constData(), &db);
+        sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = 1048576",
+                     nullptr, nullptr, nullptr);
+        sqlite3_exec(db, QStringLiteral("PRAGMA max_page_count = %1;").arg(maxPages).toUtf8().constData(), nullptr,
+                     nullptr, nullptr);
+        sqlite3_stmt *insert = nullptr;
+        sqlite3_stmt *select = nullptr;
+        sqlite3_stmt *remove = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
+                               "VALUES (?, ?, ?, ?, ?)", -1, &insert, nullptr);
+        sqlite3_prepare_v2(db, "SELECT \"id\", \"groupId\", \"log\", \"targetToken\" FROM \"logs\" "
+                               "WHERE \"groupId\" = ? AND \"priority\" IS ? ORDER BY \"id\" ASC LIMIT ?", -1, &select, nullptr);
+        sqlite3_prepare_v2(db, deletion.constData(), -1, &remove, nullptr);
+        state.ResumeTiming();
+
+        bool failed = false;
+        for (int first = 0; first < kLogCount && !failed; first += kBatchSize) {
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+            for (int i = first; i < first + kBatchSize; ++i) {
+                sqlite3_bind_text(insert, 1, "Bench", -1, SQLITE_STATIC);
+                sqlite3_bind_text(insert, 2, rows.at(i).constData(), int(rows.at(i).size()), SQLITE_STATIC);
+                sqlite3_bind_null(insert, 3);
+                sqlite3_bind_null(insert, 4);
+                sqlite3_bind_int64(insert, 5, 1);
+                failed = failed || sqlite3_step(insert) != SQLITE_DONE;
+                sqlite3_reset(insert);
+            }
+            failed = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK || failed;
+        }
+        qint64 bytesRead = 0;
+        int loaded = 0;
+        while (!failed) {
+            sqlite3_bind_text(select, 1, "Bench", -1, SQLITE_STATIC);
+            sqlite3_bind_int64(select, 2, 1);
+            sqlite3_bind_int64(select, 3, kBatchSize + 1);
+            QList<qint64> ids;
+            while (sqlite3_step(select) == SQLITE_ROW && ids.size() < kBatchSize) {
+                ids.append(sqlite3_column_int64(select, 0));
+                bytesRead += sqlite3_column_bytes(select, 2);
+            }
+            sqlite3_reset(select);
+            if (ids.isEmpty())
+                break;
+            for (int i = 0; i < kBatchSize; ++i) {
+                if (i < ids.size())
+                    sqlite3_bind_int64(remove, i + 1, ids.at(i));
+                else
+                    sqlite3_bind_null(remove, i + 1);
+            }
+            failed = sqlite3_step(remove) != SQLITE_DONE;
+            sqlite3_reset(remove);
+            loaded += int(ids.size());
+        }
+        benchmark::DoNotOptimize(bytesRead);
+
+        state.PauseTiming();
+        sqlite3_finalize(insert);
+        sqlite3_finalize(select);
+        sqlite3_finalize(remove);
+        sqlite3_close(db);
+        state.ResumeTiming();
+        if (failed || loaded != kLogCount) {
+            state.SkipWithError("the bare store lost or refused rows");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kLogCount);
+}
+
 } // namespace
 
 BENCHMARK(BM_ChannelUnitSendsToLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainCurlPostsTheSameBodies)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BareStoreKeepsTheSameRows)->Unit(benchmark::kMillisecond)->UseRealTime();
