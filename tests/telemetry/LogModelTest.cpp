@@ -237,6 +237,17 @@ TEST(VULogContainer, BodyValidityAndAllOrNothing)
     EXPECT_EQ(json["logs"][1]["properties"]["path"], "a/b");
     EXPECT_TRUE(batch.serializeLogWithPrettyPrinting(true)->contains("\n"));
 
+    // A batch large enough to be written on several threads reads as one body written at once.
+    QList<std::shared_ptr<VUAbstractLog>> many;
+    VUJsonObject whole = VUJsonObject::object();
+    whole["logs"] = VUJsonObject::array();
+    for (int i = 0; i < 40; ++i) {
+        many.append(i % 2 ? std::shared_ptr<VUAbstractLog>(makeLogWithProperties()) : makeStartServiceLog());
+        many.last()->sid = QStringLiteral("s\u00e9ance %1").arg(i);
+        whole["logs"].push_back(many.last()->serializeToDictionary());
+    }
+    EXPECT_EQ(VULogContainer(QStringLiteral("b4"), many).serializedBody(), QByteArray::fromStdString(whole.dump()));
+
     // A log that cannot be written spoils the whole body rather than silently leaving it out.
     class Unwritable : public VUStartServiceLog
     {

@@ -4,7 +4,8 @@
 //
 // A batch is all or nothing: when any of its logs cannot be serialised the container has no
 // body, so nothing is sent and (since its batch is then never answered) nothing is deleted.
-// Built and serialised on the telemetry queue.
+// Built and serialised on the telemetry queue; the logs must not change while a body is
+// written (their JSON is written on helper threads).
 
 #include "telemetry/core/VUAbstractLog.h"
 
@@ -16,6 +17,8 @@ public:
 
     std::optional<QString> serializeLog() const { return serializeLogWithPrettyPrinting(false); }
     std::optional<QString> serializeLogWithPrettyPrinting(bool prettyPrint) const;
+    // The compact body as UTF-8, as it is sent.
+    std::optional<QByteArray> serializedBody() const;
     bool isValid() const;
 
     QString batchId;

@@ -77,7 +77,7 @@ std::optional<HttpRequest> VUVovUdezirIngestion::createRequest(const VULogContai
         VULogError(VULogTag(), "VovUdezir ingestion is used without app secret.");
         return std::nullopt;
     }
-    const auto body = data.serializeLog();
+    auto body = data.serializedBody();
     if (!body)
         return std::nullopt;
     HttpRequest request;
@@ -85,7 +85,7 @@ std::optional<HttpRequest> VUVovUdezirIngestion::createRequest(const VULogContai
     request.url = sendURL().toString(QUrl::FullyEncoded);
     request.headers = httpHeaders();
     request.headers.append(HttpHeaders::value_type(kAppSecretHeader, secret->toUtf8()));
-    request.body = body->toUtf8();
+    request.body = std::move(*body);
     if (request.body.size() >= kCompressionThreshold) {
         if (const auto compressed = VUCompression::compressData(request.body)) {
             request.headers.append(HttpHeaders::value_type("Content-Encoding", "gzip"));
