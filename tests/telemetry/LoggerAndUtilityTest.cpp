@@ -8,10 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 #include <thread>
 
@@ -245,4 +248,58 @@ TEST(VUWorkers, EveryItemRunsOnceBeforeForEachReturns)
         for (size_t i = 0; i < runs.size(); ++i)
             ASSERT_EQ(runs[i].load(), 1) << "item " << i;
     }
+}
+
+TEST(VUWorkers, AStartedJobRunsOnceAndHasFinishedWhenJoined)
+{
+    // Enough jobs that helpers take some and the joining thread takes others.
+    std::vector<std::atomic<int>> runs(500);
+    std::vector<std::shared_ptr<VUWorkers::Job>> jobs;
+    for (size_t i = 0; i < runs.size(); ++i)
+        jobs.push_back(VUWorkers::start([&runs, i] {
+            volatile quint64 spin = 0;
+            for (int k = 0; k < 20000; ++k)
+                spin = spin + quint64(k);
+            runs[i]++;
+        }));
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i]->join();
+        ASSERT_EQ(runs[i].load(), 1) << "job " << i;
+    }
+    jobs.clear();
+    for (size_t i = 0; i < runs.size(); ++i)
+        ASSERT_EQ(runs[i].load(), 1) << "job " << i;
+}
+
+TEST(VUWorkers, AJobThatNoHelperTakesRunsWhenJoined)
+{
+    // Every helper is held; the joining thread must run the job itself rather than wait.
+    std::mutex lock;
+    std::condition_variable changed;
+    int holding = 0;
+    bool release = false;
+    std::vector<std::shared_ptr<VUWorkers::Job>> holders;
+    const int helperCount = std::max(1, std::min(QThread::idealThreadCount() - 1, 3));
+    for (int i = 0; i < helperCount; ++i)
+        holders.push_back(VUWorkers::start([&] {
+            std::unique_lock guard(lock);
+            ++holding;
+            changed.notify_all();
+            changed.wait(guard, [&] { return release; });
+        }));
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return holding == helperCount; });
+    }
+    bool ran = false;
+    auto job = VUWorkers::start([&] { ran = true; });
+    job->join();
+    EXPECT_TRUE(ran);
+    {
+        std::lock_guard guard(lock);
+        release = true;
+        changed.notify_all();
+    }
+    for (const auto &holder : holders)
+        holder->join();
 }

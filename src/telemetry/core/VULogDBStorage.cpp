@@ -229,8 +229,14 @@ bool VULogDBStorage::saveLogLater(const std::shared_ptr<VUAbstractLog> &log, con
     save.log = log;
     save.groupId = groupId;
     save.flags = flags;
-    if (!log)
+    if (log) {
+        // Archiving is most of the work of a save and each log's is its own: it runs on a
+        // helper thread while the queue goes on, and is joined when the row is made.
+        save.archive = std::make_shared<QByteArray>();
+        save.archiving = VUWorkers::start([log, archive = save.archive] { *archive = archiveText(*log); });
+    } else {
         save.outcome = false;
+    }
     save.done = std::move(done);
     mPendingSaves.push_back(std::move(save));
     return first;
@@ -245,15 +251,12 @@ void VULogDBStorage::commitPendingSaves()
             waiting.append(&save);
     if (waiting.isEmpty())
         return;
-    // Archiving is most of the work of a save and each log's is its own, so a backlog is
-    // archived on several cores; the rows are then made and inserted in order.
-    QList<QByteArray> texts(waiting.size());
-    QByteArray *const text = texts.data(); // each item writes only its own slot
-    VUWorkers::forEach(waiting.size(), [&](qsizetype i) { text[i] = archiveText(*waiting.at(i)->log); });
-    for (qsizetype i = 0; i < waiting.size(); ++i) {
-        PendingSave *save = waiting.at(i);
-        save->row = prepareRow(save->log, texts.at(i), save->groupId, save->flags);
+    for (PendingSave *save : std::as_const(waiting)) {
+        save->archiving->join();
+        save->row = prepareRow(save->log, *save->archive, save->groupId, save->flags);
         save->log.reset();
+        save->archiving.reset();
+        save->archive.reset();
         if (!save->row)
             save->outcome = false;
     }

@@ -23,6 +23,7 @@
 #include "telemetry/core/VUAbstractLog.h"
 #include "telemetry/core/VUDBStorage.h"
 #include "telemetry/core/VUEncrypter.h"
+#include "telemetry/core/VUWorkers.h"
 
 #include <QMap>
 
@@ -52,7 +53,8 @@ public:
     static VUDatabaseSchema schema();
 
     bool saveLog(const std::shared_ptr<VUAbstractLog> &log, const QString &groupId, quint64 flags);
-    // Saves together what is handed over back to back. The log is prepared now and waits;
+    // Saves together what is handed over back to back. The log is prepared now (its archive
+    // is made on a helper thread meanwhile, so it must not change from now on) and waits;
     // the next operation of the store commits every waiting log in one transaction (each
     // alone, with eviction, should that fail). finishPendingSaves commits and then calls
     // each `done` with whether its log is stored, in the order handed over. Answers true
@@ -98,6 +100,9 @@ private:
     struct PendingSave
     {
         std::shared_ptr<VUAbstractLog> log; // until its row is made
+        // The archive text, made on a helper thread from the hand-over on.
+        std::shared_ptr<VUWorkers::Job> archiving;
+        std::shared_ptr<QByteArray> archive;
         QString groupId;
         quint64 flags = 0;
         std::optional<PreparedRow> row;

@@ -32,6 +32,17 @@ QThreadPool &pool()
     return *workers;
 }
 
+// Hand-over marks for work handed through the pool (see forEach).
+void startOnPool(std::function<void()> helper)
+{
+    std::function<void()> marked = [helper = std::move(helper)] {
+        HandOver::acquire(&kHelperStart);
+        helper();
+    };
+    HandOver::release(&kHelperStart);
+    pool().start(std::move(marked));
+}
+
 struct Share
 {
     explicit Share(qsizetype total, const std::function<void(qsizetype)> &fn) : count(total), work(fn) {}
@@ -77,15 +88,41 @@ void VUWorkers::forEach(qsizetype count, const std::function<void(qsizetype inde
     const int helpers = int(std::min<qsizetype>(workers.maxThreadCount(), count / kMinItemsToShare));
     // The pool hands each helper its function through Qt's own locks, which the thread
     // sanitizer cannot see: the hand-over is marked, before the helper reads its captures.
-    for (int i = 0; i < helpers; ++i) {
-        std::function<void()> helper = [share] {
-            HandOver::acquire(&kHelperStart);
-            share->takeItems();
-        };
-        HandOver::release(&kHelperStart);
-        workers.start(std::move(helper));
-    }
+    for (int i = 0; i < helpers; ++i)
+        startOnPool([share] { share->takeItems(); });
     share->takeItems();
     std::unique_lock guard(share->lock);
     share->allDone.wait(guard, [&] { return share->finished == count; });
+}
+
+void VUWorkers::Job::runIfUntaken()
+{
+    {
+        std::lock_guard guard(mLock);
+        if (mStage != Stage::Waiting)
+            return;
+        mStage = Stage::Running;
+    }
+    mWork();
+    std::lock_guard guard(mLock);
+    mStage = Stage::Done;
+    mFinished.notify_all();
+}
+
+void VUWorkers::Job::join()
+{
+    runIfUntaken();
+    std::unique_lock guard(mLock);
+    mFinished.wait(guard, [&] { return mStage == Stage::Done; });
+}
+
+std::shared_ptr<VUWorkers::Job> VUWorkers::start(std::function<void()> work)
+{
+    auto job = std::make_shared<Job>(std::move(work));
+    // Weak: a job joined and dropped before a helper reaches it is simply skipped.
+    startOnPool([weak = std::weak_ptr<Job>(job)] {
+        if (const auto job = weak.lock())
+            job->runIfUntaken();
+    });
+    return job;
 }

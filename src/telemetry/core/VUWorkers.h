@@ -10,10 +10,37 @@
 
 #include <QtGlobal>
 
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace VUWorkers {
 
 void forEach(qsizetype count, const std::function<void(qsizetype index)> &work);
+
+// One piece of work started on a helper thread now and joined later, so the starting thread
+// goes on meanwhile. Whoever comes first runs it: join() runs it on the calling thread when no
+// helper has taken it yet (a busy pool or a helper that could not start never holds it up),
+// else waits for the helper to finish. What the work wrote is visible after join().
+class Job
+{
+public:
+    explicit Job(std::function<void()> work) : mWork(std::move(work)) {}
+    void join();
+
+private:
+    friend std::shared_ptr<Job> start(std::function<void()> work);
+    // Runs the work unless another thread has taken it.
+    void runIfUntaken();
+
+    enum class Stage { Waiting, Running, Done };
+    std::function<void()> mWork;
+    std::mutex mLock;
+    std::condition_variable mFinished;
+    Stage mStage = Stage::Waiting;
+};
+
+std::shared_ptr<Job> start(std::function<void()> work);
 
 } // namespace VUWorkers
