@@ -1,5 +1,7 @@
 #include "KeyedArchive.h"
 
+#include "KeyedArchiveBinaryWriter.h"
+#include "KeyedArchiveReference.h"
 #include "PropertyList.h"
 
 #include <QDateTime>
@@ -484,19 +486,7 @@ std::optional<QVariant> decode(const QByteArray &archive, QString *error, const 
 
 QByteArray encode(const QVariant &root, QString *error, const QString &topKey)
 {
-    Encoder encoder;
-    const auto ref = encoder.add(root, 0);
-    if (!ref) {
-        setError(error, encoder.error);
-        return {};
-    }
-    const QVariantMap archive{
-        {QStringLiteral("$archiver"), QStringLiteral("NSKeyedArchiver")},
-        {QStringLiteral("$version"), qint64(100000)},
-        {QStringLiteral("$objects"), encoder.objects},
-        {QStringLiteral("$top"), QVariantMap{{topKey, QVariant::fromValue(*ref)}}},
-    };
-    return PropertyList::toData(archive, PropertyList::Format::Binary, error);
+    return KeyedArchiveBinaryWriter::write(root, topKey, error);
 }
 
 KeyedObject makeObject(const QString &className, const QVariantMap &fields, const QStringList &superclasses)
@@ -511,3 +501,20 @@ KeyedObject makeObject(const QString &className, const QVariantMap &fields, cons
 }
 
 } // namespace KeyedArchive
+
+QByteArray KeyedArchiveReference::encode(const QVariant &root, QString *error, const QString &topKey)
+{
+    Encoder encoder;
+    const auto ref = encoder.add(root, 0);
+    if (!ref) {
+        setError(error, encoder.error);
+        return {};
+    }
+    const QVariantMap archive{
+        {QStringLiteral("$archiver"), QStringLiteral("NSKeyedArchiver")},
+        {QStringLiteral("$version"), qint64(100000)},
+        {QStringLiteral("$objects"), encoder.objects},
+        {QStringLiteral("$top"), QVariantMap{{topKey, QVariant::fromValue(*ref)}}},
+    };
+    return PropertyList::toData(archive, PropertyList::Format::Binary, error);
+}
