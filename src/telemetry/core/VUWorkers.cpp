@@ -32,15 +32,19 @@ QThreadPool &pool()
     return *workers;
 }
 
+// A thread waiting in forEach is held up until its items are done, while a started job's
+// owner goes on: helpers for forEach are served before jobs already queued.
+enum Urgency { kBackground = 0, kSomeoneWaits = 1 };
+
 // Hand-over marks for work handed through the pool (see forEach).
-void startOnPool(std::function<void()> helper)
+void startOnPool(std::function<void()> helper, Urgency urgency)
 {
     std::function<void()> marked = [helper = std::move(helper)] {
         HandOver::acquire(&kHelperStart);
         helper();
     };
     HandOver::release(&kHelperStart);
-    pool().start(std::move(marked));
+    pool().start(std::move(marked), urgency);
 }
 
 struct Share
@@ -89,7 +93,7 @@ void VUWorkers::forEach(qsizetype count, const std::function<void(qsizetype inde
     // The pool hands each helper its function through Qt's own locks, which the thread
     // sanitizer cannot see: the hand-over is marked, before the helper reads its captures.
     for (int i = 0; i < helpers; ++i)
-        startOnPool([share] { share->takeItems(); });
+        startOnPool([share] { share->takeItems(); }, kSomeoneWaits);
     share->takeItems();
     std::unique_lock guard(share->lock);
     share->allDone.wait(guard, [&] { return share->finished == count; });
@@ -123,6 +127,6 @@ std::shared_ptr<VUWorkers::Job> VUWorkers::start(std::function<void()> work)
     startOnPool([weak = std::weak_ptr<Job>(job)] {
         if (const auto job = weak.lock())
             job->runIfUntaken();
-    });
+    }, kBackground);
     return job;
 }
