@@ -12,11 +12,12 @@
 #include "PropertyList.h"
 
 #include <QDateTime>
+#include <QHashFunctions>
 #include <QStringList>
 
 #include <algorithm>
-#include <cstring>
 #include <bit>
+#include <cstring>
 #include <forward_list>
 #include <limits>
 #include <optional>
@@ -27,8 +28,8 @@ namespace {
 // The reference encoder's cap: deeper trees are refused by both alike.
 constexpr int kMaxDepth = 256;
 
-// Every string written is compared by address-stable reference (StringTable), so the fixed
-// ones live here rather than in temporaries.
+// The string tables keep pointers to the strings they hold, so the fixed ones live here
+// rather than in temporaries.
 const QString kNull = QStringLiteral("$null");
 const QString kClassKey = QStringLiteral("$class");
 const QString kArchiverKey = QStringLiteral("$archiver");
@@ -69,8 +70,9 @@ const QDateTime &referenceDate()
 
 // Strings by content, each with a number: the archive's shared strings and its classes by
 // name. Open addressing over a hash of the UTF-16 units; a general hash table's allocation
-// per entry cost more than the rest of the writing. Holds pointers: every string added must
-// outlive the table.
+// per entry cost more than the rest of the writing. The hash is seeded per process, as
+// QHash's is, so strings chosen to collide cannot make archiving quadratic. Holds pointers:
+// every string added must outlive the table.
 class StringTable
 {
 public:
@@ -110,16 +112,27 @@ private:
     {
         const auto *bytes = reinterpret_cast<const char *>(text.constData());
         size_t left = size_t(text.size()) * sizeof(QChar);
-        quint64 hash = 0x9E3779B97F4A7C15ull ^ left;
+        static const quint64 seed = 0x9E3779B97F4A7C15ull ^ quint64(qGlobalQHashSeed());
+        quint64 hash = seed ^ left;
         for (; left >= 8; left -= 8, bytes += 8) {
             quint64 chunk;
             std::memcpy(&chunk, bytes, 8);
             hash = (hash ^ chunk) * 0xFF51AFD7ED558CCDull;
             hash ^= hash >> 32;
         }
-        if (left) {
+        if (left) { // two, four or six bytes, read whole rather than byte by byte
             quint64 chunk = 0;
-            std::memcpy(&chunk, bytes, left);
+            if (left & 4) {
+                quint32 four;
+                std::memcpy(&four, bytes, 4);
+                chunk = four;
+                bytes += 4;
+            }
+            if (left & 2) {
+                quint16 two;
+                std::memcpy(&two, bytes, 2);
+                chunk |= quint64(two) << 32;
+            }
             hash = (hash ^ chunk) * 0xFF51AFD7ED558CCDull;
             hash ^= hash >> 32;
         }
@@ -173,8 +186,8 @@ struct Entry
 };
 
 // The first pass: the graph's objects numbered as the archiver numbers them. Values are not
-// copied: entries point into the caller's tree, or into `mKept` where a value had to be
-// converted first.
+// copied: entries point into the caller's tree, or into what the graph keeps where a value
+// had to be converted first.
 class Graph
 {
 public:

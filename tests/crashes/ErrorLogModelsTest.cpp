@@ -2,6 +2,7 @@
 // and the error report summary.
 #include "TelemetryTestSupport.h"
 
+#include "platform/KeyedArchiveReference.h"
 #include "telemetry/crashes/VUAppleErrorLog.h"
 #include "telemetry/crashes/VUCrashesCoding.h"
 #include "telemetry/crashes/VUErrorAttachmentLog.h"
@@ -17,6 +18,13 @@ namespace {
 QJsonObject json(const VUModel &model)
 {
     return QJsonDocument::fromJson(QByteArray::fromStdString(model.serializeToDictionary().dump())).object();
+}
+
+// The archive is byte for byte the reference encoder's.
+bool archivedAsTheReference(const VUModel &model)
+{
+    return VUKeyedCoding::archive(model)
+           == KeyedArchiveReference::encode(VUKeyedCoding::toVariant(model), nullptr, QStringLiteral("root"));
 }
 
 std::shared_ptr<VUAppleErrorLog> minimalCrashLog()
@@ -119,6 +127,7 @@ TEST(ErrorLogModels, CrashLogSurvivesTheArchive)
     EXPECT_TRUE(decoded->isEqual(log.get()));
     EXPECT_EQ(decoded->serializeToDictionary(), log->serializeToDictionary());
     EXPECT_TRUE(dynamic_cast<VUNoAutoAssignSessionIdLog *>(decoded.get()));
+    EXPECT_TRUE(archivedAsTheReference(*log));
 
     const QJsonObject object = json(*log);
     EXPECT_EQ(object.value("appLaunchTimestamp"), "2019-03-05T14:06:09.500Z");
@@ -149,6 +158,7 @@ TEST(ErrorLogModels, HandledErrorsAndAttachments)
     const auto handledBack = VUKeyedCoding::unarchiveAs<VUHandledErrorLog>(VUKeyedCoding::archive(handled));
     ASSERT_TRUE(handledBack);
     EXPECT_TRUE(handledBack->isEqual(&handled));
+    EXPECT_TRUE(archivedAsTheReference(handled));
 
     const auto text = VUErrorAttachmentLog::attachmentWithText(QStringLiteral("hé"), QStringLiteral("notes.txt"));
     text->timestamp = sampleDate();
@@ -169,6 +179,7 @@ TEST(ErrorLogModels, HandledErrorsAndAttachments)
     const auto textBack = VUKeyedCoding::unarchiveAs<VUErrorAttachmentLog>(VUKeyedCoding::archive(*text));
     ASSERT_TRUE(textBack);
     EXPECT_TRUE(textBack->isEqual(text.get()));
+    EXPECT_TRUE(archivedAsTheReference(*text));
 
     const auto noText = VUErrorAttachmentLog::attachmentWithText(std::nullopt, QStringLiteral("x"));
     noText->errorId = "E";

@@ -215,7 +215,9 @@ QVariant VUKeyedCoding::toVariant(const VUModel &model)
     model.encodeWithCoder(coder);
     KeyedObject object;
     object.className = model.className();
-    object.classes = QStringList{model.className()} + model.superclasses();
+    // Built in place: archiving a log makes this chain for the log and each object it holds.
+    object.classes = model.superclasses();
+    object.classes.prepend(object.className);
     object.fields = coder.fields();
     return QVariant::fromValue(object);
 }
