@@ -1,8 +1,10 @@
 // Storing 10,000 logs in "Logs.sqlite" and loading them in batches of 50, against plain
 // prepared-statement inserts of the same rows into the same table with the same settings.
-// Each run works in a throw-away HOME.
+// Each run works in a throw-away HOME. Also one stored log decoded from its archive, the way
+// every archive was read before against the direct reader.
 
 #include "TelemetryTestSupport.h"
+#include "platform/KeyedArchiveDetail.h"
 #include "telemetry/core/VUCustomPropertiesLog.h"
 #include "telemetry/core/VUDevice.h"
 #include "telemetry/core/VULogDBStorage.h"
@@ -190,8 +192,31 @@ void BM_ArchiveLargeLog(benchmark::State &state)
         benchmark::Counter(double(state.range(0)) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+// One stored log read back as a send does, through the whole property-list tree (argument 0,
+// the way every archive was read before) or straight from its bytes (argument 1).
+void BM_UnarchiveLog(benchmark::State &state)
+{
+    const QByteArray archive = VUKeyedCoding::archive(*makeLog(1));
+    const bool direct = state.range(0) == 1;
+    for (auto _ : state) {
+        std::shared_ptr<VUModel> log;
+        if (direct) {
+            log = VUKeyedCoding::unarchive(archive);
+        } else if (const auto root = KeyedArchiveDetail::decodeThroughTree(archive, nullptr, QStringLiteral("root"))) {
+            log = VUKeyedCoding::fromVariant(*root);
+        }
+        if (!log) {
+            state.SkipWithError("the log did not come back");
+            break;
+        }
+        benchmark::DoNotOptimize(log);
+    }
+    state.counters["bytes"] = double(archive.size());
+}
+
 } // namespace
 
+BENCHMARK(BM_UnarchiveLog)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ArchiveLargeLog)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 // Argument 0: on disk; 1: on tmpfs.
 BENCHMARK(BM_StoreSaveOnly)->Arg(kDisk)->Arg(kTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -1,6 +1,8 @@
 #include "KeyedArchive.h"
 
+#include "KeyedArchiveBinaryReader.h"
 #include "KeyedArchiveBinaryWriter.h"
+#include "KeyedArchiveDetail.h"
 #include "KeyedArchiveReference.h"
 #include "PropertyList.h"
 
@@ -441,9 +443,9 @@ void setError(QString *error, const QString &text)
 
 } // namespace
 
-namespace KeyedArchive {
+namespace KeyedArchiveDetail {
 
-std::optional<QVariant> decode(const QByteArray &archive, QString *error, const QString &topKey)
+std::optional<QVariant> decodeThroughTree(const QByteArray &archive, QString *error, const QString &topKey)
 {
     QString why;
     const auto root = PropertyList::fromData(archive, &why);
@@ -482,6 +484,28 @@ std::optional<QVariant> decode(const QByteArray &archive, QString *error, const 
     if (!value)
         setError(error, QStringLiteral("malformed keyed archive: ") + decoder.error);
     return value;
+}
+
+} // namespace KeyedArchiveDetail
+
+namespace KeyedArchive {
+
+std::optional<QVariant> decode(const QByteArray &archive, QString *error, const QString &topKey)
+{
+    // Binary archives (every one Quillon writes) are read from their bytes: building the
+    // whole property-list tree first cost most of the time.
+    if (archive.startsWith("bplist00")) {
+        QVariant value;
+        switch (KeyedArchiveBinaryReader::decode(archive, topKey, &value, error)) {
+        case KeyedArchiveBinaryReader::Outcome::Decoded:
+            return value;
+        case KeyedArchiveBinaryReader::Outcome::Refused:
+            return std::nullopt;
+        case KeyedArchiveBinaryReader::Outcome::LeftToTree:
+            break;
+        }
+    }
+    return KeyedArchiveDetail::decodeThroughTree(archive, error, topKey);
 }
 
 QByteArray encode(const QVariant &root, QString *error, const QString &topKey)
