@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -64,6 +65,66 @@ void expectSameAsReference(const Case &c)
         EXPECT_EQ(error, referenceError);
     }
 }
+
+// Trees drawn from small pools, so strings, keys and class names repeat, with a rare value
+// that must be refused.
+class RandomTree
+{
+public:
+    explicit RandomTree(unsigned seed) : mRandom(seed) {}
+
+    QVariant value(int depth)
+    {
+        switch (pick(depth < 5 ? 16 : 11)) {
+        case 0: return text();
+        case 1: return qint64(pick(3) == 0 ? -qint64(pick(1000)) : qint64(pick(70000)));
+        case 2: return pick(2) ? QVariant(std::numeric_limits<quint64>::max() - pick(3)) : QVariant(uint(pick(9)));
+        case 3: return pick(2) ? QVariant(0.1 * pick(50)) : QVariant(float(pick(9)) / 4);
+        case 4: return bool(pick(2));
+        case 5: return QByteArray(int(pick(20)), char('a' + pick(3)));
+        case 6: return QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(pick(1000000)) - 500000);
+        case 7: return QVariant::fromValue(nullptr);
+        case 8: return QVariant();
+        case 9: return QStringList{text(), text()};
+        case 10: return pick(40) ? QVariant(text()) : QVariant(QSize(1, 1)); // rarely refused
+        case 11:
+        case 12: {
+            QVariantList list;
+            for (unsigned i = pick(5); i > 0; --i)
+                list.append(value(depth + 1));
+            return list;
+        }
+        case 13: {
+            QVariantMap map;
+            for (unsigned i = pick(5); i > 0; --i)
+                map.insert(text(), value(depth + 1));
+            return pick(4) ? QVariant(map) : QVariant(QVariantHash(map.begin(), map.end()));
+        }
+        default: {
+            const QString name = pick(2) ? QStringLiteral("QNThing") : text();
+            QVariantMap fields;
+            for (unsigned i = pick(5); i > 0; --i)
+                fields.insert(text(), value(depth + 1));
+            const QStringList chains[] = {{}, {name, "NSObject"}, {"QNBase", "NSObject"}, {name, text(), "NSObject"}};
+            return object(name, fields, chains[pick(4)]);
+        }
+        }
+    }
+
+private:
+    std::mt19937 mRandom;
+
+    unsigned pick(unsigned n) { return unsigned(mRandom() % n); }
+
+    QString text()
+    {
+        static const QString pool[] = {"a", "b", "", "$null", "$class", " ", "#", "$a", "NS.objects", "Zoë",
+                                       "✓ mark", "a long string past fifteen units", "root", "𝄞", "NSArray"};
+        if (pick(300) == 0)
+            return QString(QStringLiteral("cut%1here")).arg(QChar(0)); // refused
+        return pool[pick(std::size(pool))];
+    }
+};
 
 } // namespace
 
@@ -161,4 +222,21 @@ TEST(KeyedArchiveWriter, RefusesWhatTheReferenceRefuses)
     };
     for (const Case &c : cases)
         expectSameAsReference(c);
+}
+
+TEST(KeyedArchiveWriter, RandomTreesMatchTheReference)
+{
+    RandomTree trees(20261211);
+    int refused = 0;
+    for (int i = 0; i < 400; ++i) {
+        const QVariant root = trees.value(0);
+        const std::string name = "tree " + std::to_string(i);
+        QString error;
+        const bool accepted = !KeyedArchiveReference::encode(root, &error, QStringLiteral("root")).isEmpty();
+        refused += accepted ? 0 : 1;
+        expectSameAsReference({name.c_str(), root, !accepted});
+    }
+    // Both outcomes were drawn.
+    EXPECT_GT(refused, 0);
+    EXPECT_LT(refused, 200);
 }
