@@ -288,7 +288,7 @@ public:
     // Objects the second pass writes at most: as many as if no string were shared.
     quint64 objectBound() const
     {
-        quint64 bound = 12; // the top dictionary, its keys and values, "$top" and its reference
+        quint64 bound = 11; // the top dictionary, its four keys and values, and the root's key and reference
         for (const Entry &entry : entries) {
             switch (entry.kind) {
             case Entry::Class:
@@ -361,7 +361,7 @@ private:
         return ref;
     }
 
-    std::optional<quint32> addText(const QString &text)
+    quint32 addText(const QString &text)
     {
         // A string that reads "$null" would come back as nil; the string class keeps it.
         if (text == kNull) {
@@ -381,7 +381,7 @@ private:
         for (const QString &item : list) {
             if (depth + 1 > kMaxDepth)
                 return fail(QStringLiteral("value nested too deeply to archive"));
-            mStack.push_back(*addText(item));
+            mStack.push_back(addText(item));
         }
         Entry entry(Entry::Array);
         entry.classRef = classRef(kNSArray.name, kNSArray.chain);
@@ -412,7 +412,7 @@ private:
         for (auto it = map.cbegin(); it != map.cend(); ++it) {
             if (depth + 1 > kMaxDepth)
                 return fail(QStringLiteral("value nested too deeply to archive"));
-            mStack.push_back(*addText(it.key()));
+            mStack.push_back(addText(it.key()));
             const auto value = add(it.value(), depth + 1);
             if (!value)
                 return std::nullopt;
@@ -434,6 +434,7 @@ private:
         for (auto it = object.fields.cbegin(); it != object.fields.cend(); ++it) {
             if (it.key() == kClassKey)
                 return fail(QStringLiteral("an object field may not be named \"$class\""));
+            // The archiver's dictionary sorts "$class" in among the fields.
             if (it.key() < kClassKey)
                 ++entry.classAt;
             const auto ref = add(it.value(), depth + 1);
