@@ -251,6 +251,10 @@ void VULogDBStorage::commitPendingSaves()
             waiting.append(&save);
     if (waiting.isEmpty())
         return;
+    // Archives no helper has begun yet are made here rather than waited for, as helpers
+    // finish the ones they took.
+    for (PendingSave *save : std::as_const(waiting))
+        save->archiving->runIfUntaken();
     for (PendingSave *save : std::as_const(waiting)) {
         save->archiving->join();
         save->row = prepareRow(save->log, *save->archive, save->groupId, save->flags);

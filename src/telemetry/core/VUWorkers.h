@@ -28,11 +28,10 @@ class Job
 public:
     explicit Job(std::function<void()> work) : mWork(std::move(work)) {}
     void join();
+    // Runs the work here unless another thread has taken it; returns without waiting.
+    void runIfUntaken();
 
 private:
-    friend std::shared_ptr<Job> start(std::function<void()> work);
-    // Runs the work unless another thread has taken it.
-    void runIfUntaken();
 
     enum class Stage { Waiting, Running, Done };
     std::function<void()> mWork;
