@@ -491,6 +491,10 @@ QList<VUDatabaseRow> VUDBStorage::runStatement(sqlite3_stmt *statement, int code
                     row.append(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, i)),
                                                  sqlite3_column_bytes(statement, i)));
                     break;
+                case SQLITE_BLOB:
+                    row.append(QByteArray(reinterpret_cast<const char *>(sqlite3_column_blob(statement, i)),
+                                          sqlite3_column_bytes(statement, i)));
+                    break;
                 case SQLITE_INTEGER:
                     // Read whole: row ids and counts past 2^31 stay right.
                     row.append(qint64(sqlite3_column_int64(statement, i)));

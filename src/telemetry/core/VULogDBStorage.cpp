@@ -360,8 +360,10 @@ bool VULogDBStorage::loadLogsWithGroupId(const QString &groupId, quint64 limit, 
             QVariantList values = bindings;
             values.append(priority.value(0));
             values.append(unlimited ? qint64(-1) : wanted - qint64(selected.size()));
+            // The log text is read as its bytes: it is base64, decoded from bytes, and turning
+            // it into a string and back cost a copy and two conversions per log.
             selected += executeCachedQuery(
-                QStringLiteral("SELECT \"%1\", \"%2\", \"%3\", \"%4\" FROM \"%5\" WHERE %6 AND \"%7\" IS ? "
+                QStringLiteral("SELECT \"%1\", \"%2\", CAST(\"%3\" AS BLOB), \"%4\" FROM \"%5\" WHERE %6 AND \"%7\" IS ? "
                                "ORDER BY \"%1\" ASC LIMIT ?")
                     .arg(kIdColumn, kGroupIdColumn, kLogColumn, kTargetTokenColumn, kVULogTableName, condition,
                          kPriorityColumn),
@@ -472,7 +474,9 @@ QList<VULogDBStorage::LogRow> VULogDBStorage::decodeRows(const QList<VUDatabaseR
     Decoded *const slot = decoded.data(); // each item writes only its own slot
     VUWorkers::forEach(rows.size(), [&](qsizetype i) {
         // Characters outside the base64 alphabet are skipped, as the decoder of old rows did.
-        const QByteArray archive = QByteArray::fromBase64(rows.at(i).value(2).toString().toLatin1());
+        const QVariant text = rows.at(i).value(2);
+        const QByteArray archive = QByteArray::fromBase64(
+            text.typeId() == QMetaType::QByteArray ? text.toByteArray() : text.toString().toLatin1());
         slot[i].log = VUKeyedCoding::unarchiveAs<VUAbstractLog>(archive, &slot[i].error);
     });
     QList<LogRow> result;
