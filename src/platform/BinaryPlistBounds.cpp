@@ -22,9 +22,24 @@ struct Reader
     {
         if (width == 0 || width > 8 || at > size || size - at < width)
             return false;
+        // Offsets, references and lengths are nearly always of one, two, four or eight bytes.
+        const uint8_t *p = bytes + at;
+        switch (width) {
+        case 1:
+            *out = p[0];
+            return true;
+        case 2:
+            *out = uint64_t(p[0]) << 8 | p[1];
+            return true;
+        case 4:
+            *out = uint64_t(p[0]) << 24 | uint64_t(p[1]) << 16 | uint64_t(p[2]) << 8 | p[3];
+            return true;
+        default:
+            break;
+        }
         uint64_t value = 0;
         for (unsigned i = 0; i < width; ++i)
-            value = (value << 8) | bytes[at + i];
+            value = (value << 8) | p[i];
         *out = value;
         return true;
     }

@@ -9,6 +9,7 @@
 #include "KeyedArchiveBinaryReader.h"
 
 #include "BinaryPlistBounds.h"
+#include "BinaryPlistView.h"
 #include "KeyedArchive.h"
 #include "PropertyList.h"
 
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -35,358 +37,14 @@ constexpr int kMaxDepth = 256;
 constexpr quint64 kMinExpansionLimit = 1 << 20;
 constexpr quint64 kExpansionPerObject = 16;
 
-constexpr uint64_t kTrailerSize = 32;
-// A field that is absent.
-constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
+using Type = BinaryPlistView::Type;
+constexpr uint64_t kNone = BinaryPlistView::kNone;
 
 const QDateTime &referenceDate()
 {
     static const QDateTime date(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
     return date;
 }
-
-// The seconds the tree path makes of a stored date: the property-list library hands them over
-// as seconds truncated to 32 bits and microseconds without their sign, and the tree path reads
-// the stored value itself only where that loses it.
-double treeDateSeconds(double stored)
-{
-    constexpr int32_t kLowest = std::numeric_limits<int32_t>::min();
-    constexpr int32_t kHighest = std::numeric_limits<int32_t>::max();
-    // Out of range (and NaN) the conversion yields the lowest value, as the processor's does.
-    const int32_t sec = stored > -2147483649.0 && stored < 2147483648.0 ? int32_t(stored) : kLowest;
-    if (sec == kLowest || sec == kHighest)
-        return std::isfinite(stored) ? stored : 0.0;
-    const auto usec = int32_t(std::fabs((stored - double(int64_t(stored))) * 1000000));
-    if (sec == 0 && usec != 0)
-        return stored;
-    return double(sec) + (sec < 0 ? -1.0 : 1.0) * double(usec) / 1e6;
-}
-
-enum class Type { Bool, Int, Real, Date, Data, String, Uid, Array, Dict };
-
-class BinaryPlist
-{
-public:
-    // `data` passed the bounds check.
-    explicit BinaryPlist(const QByteArray &data)
-        : mBytes(reinterpret_cast<const uint8_t *>(data.constData())), mSize(uint64_t(data.size()))
-    {
-        const uint64_t trailer = mSize - kTrailerSize;
-        mOffsetSize = mBytes[trailer + 6];
-        mRefSize = mBytes[trailer + 7];
-        mCount = unsignedAt(trailer + 8, 8);
-        top = unsignedAt(trailer + 16, 8);
-        mTableAt = unsignedAt(trailer + 24, 8);
-    }
-
-    uint64_t top = 0;
-    uint64_t count() const { return mCount; }
-
-    enum class Sweep { Sound, Refused, LeftToTree };
-
-    // The faults the property-list library refuses a whole list for, in any object reachable
-    // from the top one: null and fill markers, references above 32 bits, keys that are not
-    // strings, empty UTF-16 strings. Text it would mend is left to the tree path.
-    Sweep sweep() const
-    {
-        std::vector<bool> seen(size_t(mCount), false);
-        std::vector<uint64_t> pending{top};
-        bool leftToTree = false;
-        while (!pending.empty()) {
-            const uint64_t object = pending.back();
-            pending.pop_back();
-            if (object >= mCount || seen[size_t(object)])
-                continue;
-            seen[size_t(object)] = true;
-            const uint8_t marker = markerOf(object);
-            uint64_t at = 0;
-            switch (marker >> 4) {
-            case 0x0:
-                if (marker != 0x08 && marker != 0x09)
-                    return Sweep::Refused;
-                break;
-            case 0x6: {
-                const uint64_t units = length(object, &at);
-                if (units == 0)
-                    return Sweep::Refused;
-                leftToTree = leftToTree || hasUnpairedSurrogate(at, units);
-                break;
-            }
-            case 0x8:
-                if (uidBits(object) > std::numeric_limits<uint32_t>::max())
-                    return Sweep::Refused;
-                break;
-            case 0xA:
-            case 0xC: {
-                const uint64_t items = length(object, &at);
-                for (uint64_t i = 0; i < items; ++i)
-                    pending.push_back(ref(at, i));
-                break;
-            }
-            case 0xD: {
-                const uint64_t entries = length(object, &at);
-                for (uint64_t i = 0; i < entries; ++i) {
-                    const uint64_t key = ref(at, i);
-                    const uint8_t keyType = markerOf(key) >> 4;
-                    if (keyType != 0x5 && keyType != 0x6)
-                        return Sweep::Refused;
-                    pending.push_back(key);
-                    pending.push_back(ref(at, entries + i));
-                }
-                break;
-            }
-            default:
-                break;
-            }
-        }
-        return leftToTree ? Sweep::LeftToTree : Sweep::Sound;
-    }
-
-    // The type the tree path gives the object; a dictionary holding only an integer under
-    // "CF$UID" is a reference there, as XML archives write one.
-    Type type(uint64_t object) const
-    {
-        switch (markerOf(object) >> 4) {
-        case 0x0:
-            return Type::Bool; // the sweep refused the other markers of this kind
-        case 0x1:
-            return Type::Int;
-        case 0x2:
-            return Type::Real;
-        case 0x3:
-            return Type::Date;
-        case 0x4:
-            return Type::Data;
-        case 0x5:
-        case 0x6:
-            return Type::String;
-        case 0x8:
-            return Type::Uid;
-        case 0xA:
-        case 0xC:
-            return Type::Array;
-        default:
-            return cfUidValue(object) == kNone ? Type::Dict : Type::Uid;
-        }
-    }
-
-    // Items of an array or set, entries of a dictionary; `at` receives where the references
-    // start (a dictionary's keys, then its values).
-    uint64_t length(uint64_t object, uint64_t *at) const
-    {
-        const uint64_t offset = offsetOf(object);
-        const uint8_t nibble = byteAt(offset) & 0x0F;
-        if (nibble != 0x0F) {
-            *at = offset + 1;
-            return nibble;
-        }
-        const unsigned width = 1u << (byteAt(offset + 1) & 0x0F);
-        *at = offset + 2 + width;
-        return unsignedAt(offset + 2, width);
-    }
-
-    uint64_t ref(uint64_t at, uint64_t i) const { return unsignedAt(at + i * mRefSize, mRefSize); }
-
-    // The last value under `key`, as a dictionary read into a map keeps; kNone when absent.
-    uint64_t lookup(uint64_t dict, QLatin1StringView key) const
-    {
-        uint64_t at = 0;
-        const uint64_t entries = length(dict, &at);
-        for (uint64_t i = entries; i-- > 0;) {
-            if (keyEquals(ref(at, i), key))
-                return ref(at, entries + i);
-        }
-        return kNone;
-    }
-
-    quint64 uidValue(uint64_t object) const
-    {
-        if (markerOf(object) >> 4 == 0x8)
-            return uidBits(object);
-        return integerBits(cfUidValue(object));
-    }
-
-    QString string(uint64_t object) const
-    {
-        uint64_t at = 0;
-        const uint64_t units = length(object, &at);
-        if (markerOf(object) >> 4 == 0x5) {
-            if (!fits(at, units))
-                return {};
-            return QString::fromUtf8(reinterpret_cast<const char *>(mBytes + at), qsizetype(units));
-        }
-        if (units > uint64_t(kMaxInputSize) || !fits(at, units * 2))
-            return {};
-        QString text(qsizetype(units), Qt::Uninitialized);
-        QChar *out = text.data();
-        for (uint64_t i = 0; i < units; ++i)
-            out[i] = QChar(char16_t(mBytes[at + 2 * i] << 8 | mBytes[at + 2 * i + 1]));
-        return text;
-    }
-
-    // Booleans, numbers, dates, data and strings as the tree path holds them.
-    QVariant scalar(uint64_t object) const
-    {
-        const uint64_t offset = offsetOf(object);
-        const uint8_t marker = byteAt(offset);
-        switch (marker >> 4) {
-        case 0x0:
-            return QVariant(marker == 0x09);
-        case 0x1: {
-            const quint64 bits = integerBits(object);
-            // Only the sixteen-byte form stores an unsigned value above the signed range.
-            if ((marker & 0x0F) == 4 && bits > quint64(std::numeric_limits<qint64>::max()))
-                return QVariant(bits);
-            return QVariant(qint64(bits));
-        }
-        case 0x2:
-            return QVariant(real(object));
-        case 0x3: {
-            const double seconds = treeDateSeconds(doubleAt(offset + 1));
-            return QVariant(referenceDate().addMSecs(qint64(std::llround(seconds * 1000.0))));
-        }
-        case 0x4: {
-            uint64_t at = 0;
-            const uint64_t size = length(object, &at);
-            if (!fits(at, size))
-                return QVariant(QByteArray());
-            return QVariant(QByteArray(reinterpret_cast<const char *>(mBytes + at), qsizetype(size)));
-        }
-        default:
-            return QVariant(string(object));
-        }
-    }
-
-    // A number as a date's "NS.time" reads it.
-    double number(uint64_t object) const
-    {
-        const uint8_t marker = markerOf(object);
-        if (marker >> 4 == 0x2)
-            return real(object);
-        const quint64 bits = integerBits(object);
-        if ((marker & 0x0F) == 4 && bits > quint64(std::numeric_limits<qint64>::max()))
-            return double(bits);
-        return double(qint64(bits));
-    }
-
-private:
-    const uint8_t *mBytes;
-    uint64_t mSize;
-    unsigned mOffsetSize = 0;
-    unsigned mRefSize = 0;
-    uint64_t mCount = 0;
-    uint64_t mTableAt = 0;
-
-    bool fits(uint64_t at, uint64_t size) const { return at <= mSize && size <= mSize - at; }
-
-    uint8_t byteAt(uint64_t at) const { return at < mSize ? mBytes[at] : 0; }
-
-    // A big-endian unsigned; reads that would leave the buffer (the bounds check leaves none)
-    // yield 0.
-    uint64_t unsignedAt(uint64_t at, unsigned width) const
-    {
-        if (width > 8 || !fits(at, width))
-            return 0;
-        uint64_t value = 0;
-        for (unsigned i = 0; i < width; ++i)
-            value = (value << 8) | mBytes[at + i];
-        return value;
-    }
-
-    double doubleAt(uint64_t at) const
-    {
-        const uint64_t bits = unsignedAt(at, 8);
-        double value = 0;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
-
-    uint64_t offsetOf(uint64_t object) const { return unsignedAt(mTableAt + object * mOffsetSize, mOffsetSize); }
-    uint8_t markerOf(uint64_t object) const { return byteAt(offsetOf(object)); }
-
-    double real(uint64_t object) const
-    {
-        const uint64_t offset = offsetOf(object);
-        if ((byteAt(offset) & 0x0F) == 2) {
-            const auto bits = uint32_t(unsignedAt(offset + 1, 4));
-            float value = 0;
-            std::memcpy(&value, &bits, sizeof value);
-            return double(value);
-        }
-        return doubleAt(offset + 1);
-    }
-
-    // A reference of one to sixteen bytes: its low eight bytes, as the library reads it.
-    uint64_t uidBits(uint64_t object) const
-    {
-        const uint64_t offset = offsetOf(object);
-        const unsigned width = (byteAt(offset) & 0x0F) + 1u;
-        return width > 8 ? unsignedAt(offset + 1 + width - 8, 8) : unsignedAt(offset + 1, width);
-    }
-
-    // An integer's stored bits; of the sixteen-byte form, the low eight bytes.
-    quint64 integerBits(uint64_t object) const
-    {
-        const uint64_t offset = offsetOf(object);
-        const unsigned log2 = byteAt(offset) & 0x0F;
-        if (log2 == 4)
-            return unsignedAt(offset + 1 + 8, 8);
-        return unsignedAt(offset + 1, 1u << log2);
-    }
-
-    // The integer object under "CF$UID" when that is a dictionary's one entry; else kNone.
-    uint64_t cfUidValue(uint64_t object) const
-    {
-        if (markerOf(object) >> 4 != 0xD)
-            return kNone;
-        uint64_t at = 0;
-        if (length(object, &at) != 1 || !keyEquals(ref(at, 0), QLatin1StringView("CF$UID")))
-            return kNone;
-        const uint64_t value = ref(at, 1);
-        return markerOf(value) >> 4 == 0x1 ? value : kNone;
-    }
-
-    // Compares a string object with plain ASCII text without converting it. The sweep left
-    // UTF-16 text with unpaired surrogates (whose conversion drops units) to the tree path, so
-    // every unit here stands for itself.
-    bool keyEquals(uint64_t object, QLatin1StringView key) const
-    {
-        const uint8_t type = markerOf(object) >> 4;
-        uint64_t at = 0;
-        const uint64_t units = length(object, &at);
-        if (units != uint64_t(key.size()))
-            return false;
-        if (type == 0x5)
-            return fits(at, units) && std::memcmp(mBytes + at, key.data(), size_t(units)) == 0;
-        if (type != 0x6 || !fits(at, units * 2))
-            return false;
-        for (uint64_t i = 0; i < units; ++i) {
-            if (mBytes[at + 2 * i] != 0 || mBytes[at + 2 * i + 1] != uint8_t(key.at(qsizetype(i)).unicode()))
-                return false;
-        }
-        return true;
-    }
-
-    bool hasUnpairedSurrogate(uint64_t at, uint64_t units) const
-    {
-        if (!fits(at, units * 2))
-            return false;
-        for (uint64_t i = 0; i < units; ++i) {
-            const uint8_t high = mBytes[at + 2 * i];
-            if (high >= 0xDC && high <= 0xDF)
-                return true; // a low surrogate with no high one before it
-            if (high >= 0xD8 && high <= 0xDB) {
-                if (i + 1 == units)
-                    return true;
-                const uint8_t next = mBytes[at + 2 * i + 2];
-                if (next < 0xDC || next > 0xDF)
-                    return true;
-                ++i;
-            }
-        }
-        return false;
-    }
-};
 
 enum class Kind { String, Data, Date, List, Map, Null, Other };
 
@@ -421,12 +79,12 @@ struct ClassInfo
 class Decoder
 {
 public:
-    Decoder(const BinaryPlist &plist, uint64_t objects)
+    Decoder(const BinaryPlistView &plist, uint64_t objects)
         : mPlist(plist)
         , mCount(plist.length(objects, &mObjectsAt))
-        , mSlots(size_t(mCount))
+        , mSlots(qsizetype(mCount))
         , mExpansionLimit(std::max<quint64>(kMinExpansionLimit, kExpansionPerObject * mCount))
-        , mKeys(size_t(plist.count()))
+        , mKeys(qsizetype(plist.count()))
     {}
 
     QString error;
@@ -435,7 +93,7 @@ public:
     {
         if (index >= mCount)
             return fail(QStringLiteral("reference %1 past the %2 objects").arg(index).arg(mCount));
-        Slot &slot = mSlots[size_t(index)];
+        Slot &slot = mSlots[qsizetype(index)];
         if (slot.done) {
             mExpanded += slot.weight;
             if (mExpanded > mExpansionLimit)
@@ -459,7 +117,7 @@ public:
     }
 
 private:
-    const BinaryPlist &mPlist;
+    const BinaryPlistView &mPlist;
     uint64_t mObjectsAt = 0; // where the references of "$objects" start
     const quint64 mCount;
     // Per archive object. Shared objects are decoded once, so a graph that refers to one
@@ -471,12 +129,14 @@ private:
         qsizetype classInfo = -1; // in mClasses, once the object was read as a class
         bool onPath = false;
     };
-    std::vector<Slot> mSlots;
+    // On the stack for archives the size of a stored log: larger blocks from the heap cost
+    // more than the rest of such a decode.
+    QVarLengthArray<Slot, 128> mSlots;
     const quint64 mExpansionLimit;
     quint64 mExpanded = 0;
     // Key text by property-list object: archives share one string object for a key that
     // every object of a class repeats, so each is converted once.
-    std::vector<QString> mKeys;
+    QVarLengthArray<QString, 128> mKeys;
     std::vector<ClassInfo> mClasses;
 
     struct Entry
@@ -495,7 +155,7 @@ private:
 
     const QString &keyText(uint64_t object)
     {
-        QString &text = mKeys[size_t(object)];
+        QString &text = mKeys[qsizetype(object)];
         if (text.isNull())
             text = mPlist.string(object);
         return text;
@@ -527,6 +187,25 @@ private:
         *out = kept;
     }
 
+    // A dictionary's values decoded into the map the tree path makes of it (an object's
+    // fields without its class). Built as the standard map under QVariantMap: its keys arrive
+    // in order, so each goes in at the end, moved rather than copied.
+    std::optional<std::map<QString, QVariant>> fieldMap(uint64_t dict, int depth, bool skipClass)
+    {
+        std::map<QString, QVariant> out;
+        Entries fields;
+        entries(dict, &fields);
+        for (const Entry &entry : fields) {
+            if (skipClass && *entry.key == QLatin1StringView("$class"))
+                continue;
+            auto decoded = value(entry.value, depth);
+            if (!decoded)
+                return std::nullopt;
+            out.emplace_hint(out.cend(), *entry.key, std::move(*decoded));
+        }
+        return out;
+    }
+
     // A field or element: references are followed; plain values nested in arrays or
     // dictionaries are decoded by the same rule.
     std::optional<QVariant> value(uint64_t node, int depth)
@@ -552,16 +231,10 @@ private:
             return QVariant(out);
         }
         case Type::Dict: {
-            QVariantMap out;
-            Entries fields;
-            entries(node, &fields);
-            for (const Entry &entry : fields) {
-                auto decoded = value(entry.value, depth + 1);
-                if (!decoded)
-                    return std::nullopt;
-                out.insert(out.cend(), *entry.key, std::move(*decoded));
-            }
-            return QVariant(out);
+            auto out = fieldMap(node, depth + 1, false);
+            if (!out)
+                return std::nullopt;
+            return QVariant(QVariantMap(std::move(*out)));
         }
         default:
             return mPlist.scalar(node);
@@ -595,7 +268,7 @@ private:
 
     const ClassInfo &classInfo(quint64 index)
     {
-        Slot &slot = mSlots[size_t(index)];
+        Slot &slot = mSlots[qsizetype(index)];
         if (slot.classInfo >= 0)
             return mClasses[size_t(slot.classInfo)];
         ClassInfo info;
@@ -716,19 +389,13 @@ private:
             break;
         }
 
+        auto fields = fieldMap(raw, depth, true);
+        if (!fields)
+            return std::nullopt;
         KeyedObject object;
         object.className = info.name;
         object.classes = info.chain;
-        Entries fields;
-        entries(raw, &fields);
-        for (const Entry &entry : fields) {
-            if (*entry.key == QLatin1StringView("$class"))
-                continue;
-            auto decoded = value(entry.value, depth);
-            if (!decoded)
-                return std::nullopt;
-            object.fields.insert(object.fields.cend(), *entry.key, std::move(*decoded));
-        }
+        object.fields = QVariantMap(std::move(*fields));
         return QVariant::fromValue(std::move(object));
     }
 };
@@ -753,13 +420,13 @@ Outcome decode(const QByteArray &archive, const QString &topKey, QVariant *value
                                     kMaxPlistDepth, &why))
         return refuse(error, QStringLiteral("not a keyed archive: malformed binary property list: ")
                                  + QString::fromLatin1(why ? why : "unsound"));
-    const BinaryPlist plist(archive);
+    const BinaryPlistView plist(archive);
     switch (plist.sweep()) {
-    case BinaryPlist::Sweep::Sound:
+    case BinaryPlistView::Sweep::Sound:
         break;
-    case BinaryPlist::Sweep::Refused:
+    case BinaryPlistView::Sweep::Refused:
         return refuse(error, QStringLiteral("not a keyed archive: malformed binary property list"));
-    case BinaryPlist::Sweep::LeftToTree:
+    case BinaryPlistView::Sweep::LeftToTree:
         return Outcome::LeftToTree;
     }
 

@@ -88,7 +88,15 @@ Registry &registry()
 
 bool VUCoder::contains(const QString &key) const
 {
-    return mFields.contains(key) && mFields.value(key).isValid();
+    return field(key).isValid();
+}
+
+// The stored value itself, with no copy: decoding a stored log reads every field once.
+const QVariant &VUCoder::field(const QString &key) const
+{
+    static const QVariant absent;
+    const auto it = mFields.constFind(key);
+    return it == mFields.cend() ? absent : *it;
 }
 
 void VUCoder::encodeString(const QString &key, const std::optional<QString> &value)
@@ -138,37 +146,42 @@ void VUCoder::encodeValue(const QString &key, const QVariant &value)
 
 QVariant VUCoder::decodeValue(const QString &key) const
 {
-    return mFields.value(key);
+    return field(key);
 }
 
 std::optional<QString> VUCoder::decodeString(const QString &key) const
 {
-    const QVariant value = mFields.value(key);
+    const QVariant &value = field(key);
     if (!value.isValid())
         return std::nullopt;
     if (value.metaType().id() != QMetaType::QString) {
         mFailed = true;
         return std::nullopt;
     }
-    const QString text = value.toString();
+    const auto &text = *static_cast<const QString *>(value.constData());
     return text.isNull() ? QString(QLatin1String("")) : text;
 }
 
 std::optional<QDateTime> VUCoder::decodeDate(const QString &key) const
 {
-    const QVariant value = mFields.value(key);
+    const QVariant &value = field(key);
     if (!value.isValid())
         return std::nullopt;
-    if (value.metaType().id() != QMetaType::QDateTime || !value.toDateTime().isValid()) {
+    if (value.metaType().id() != QMetaType::QDateTime) {
         mFailed = true;
         return std::nullopt;
     }
-    return value.toDateTime().toUTC();
+    const auto &date = *static_cast<const QDateTime *>(value.constData());
+    if (!date.isValid()) {
+        mFailed = true;
+        return std::nullopt;
+    }
+    return date.toUTC();
 }
 
 QVariant VUCoder::numericField(const QString &key) const
 {
-    const QVariant value = mFields.value(key);
+    const QVariant &value = field(key);
     if (value.isValid() && !isNumber(value)) {
         mFailed = true;
         return {};
@@ -193,7 +206,7 @@ std::optional<qint64> VUCoder::decodeNumber(const QString &key) const
 
 std::shared_ptr<VUModel> VUCoder::decodeObject(const QString &key) const
 {
-    const QVariant value = mFields.value(key);
+    const QVariant &value = field(key);
     if (!value.isValid())
         return nullptr;
     auto object = VUKeyedCoding::fromVariant(value);
@@ -226,7 +239,7 @@ std::shared_ptr<VUModel> VUKeyedCoding::fromVariant(const QVariant &value)
 {
     if (value.metaType() != QMetaType::fromType<KeyedObject>())
         return nullptr;
-    const KeyedObject object = value.value<KeyedObject>();
+    const auto &object = *static_cast<const KeyedObject *>(value.constData());
     Factory factory;
     {
         Registry &r = registry();

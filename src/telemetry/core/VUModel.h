@@ -86,6 +86,8 @@ private:
     // The field when it holds a number (or bool); invalid when absent or, failing the
     // decode, of another kind.
     QVariant numericField(const QString &key) const;
+    // The field as stored; invalid when absent.
+    const QVariant &field(const QString &key) const;
 
     QVariantMap mFields;
     mutable bool mFailed = false;
