@@ -16,16 +16,11 @@
 
 namespace {
 
-// Object graphs of real archives nest a few dozen levels; a chain deeper than this is an
-// attack or damage, and following it would exhaust the stack.
-constexpr int kMaxDepth = 256;
-// A decoded object shared from many places costs nothing here, but every caller that walks
-// the result visits it once per reference: arrays that each hold the next one twice would
-// expand a few hundred bytes into billions of values. The references followed while
-// decoding, shared ones counted once per reference, stay within this floor or a small
-// multiple of the object count, which real archives never come near.
-constexpr quint64 kMinExpansionLimit = 1 << 20;
-constexpr quint64 kExpansionPerObject = 16;
+using KeyedArchiveDetail::Kind;
+using KeyedArchiveDetail::kindOfClass;
+using KeyedArchiveDetail::kExpansionPerObject;
+using KeyedArchiveDetail::kMaxDepth;
+using KeyedArchiveDetail::kMinExpansionLimit;
 
 const QString kNull = QStringLiteral("$null");
 const QString kClassKey = QStringLiteral("$class");
@@ -38,9 +33,9 @@ const QDateTime &referenceDate()
 
 bool isUid(const QVariant &v) { return v.typeId() == qMetaTypeId<PlistUid>(); }
 
-enum class Kind { String, Data, Date, List, Map, Null, Other };
+} // namespace
 
-Kind kindOfClass(const QString &name)
+KeyedArchiveDetail::Kind KeyedArchiveDetail::kindOfClass(const QString &name)
 {
     static const QHash<QString, Kind> kinds = {
         {QStringLiteral("NSString"), Kind::String},
@@ -58,6 +53,36 @@ Kind kindOfClass(const QString &name)
     };
     return kinds.value(name, Kind::Other);
 }
+
+std::optional<QVariant> KeyedArchiveDetail::dateAt(double seconds, QString *error)
+{
+    // QDateTime holds about ±292 million years; refuse what it cannot.
+    if (!std::isfinite(seconds) || std::fabs(seconds) > 1e15) {
+        *error = QStringLiteral("a date out of range");
+        return std::nullopt;
+    }
+    return QVariant(referenceDate().addMSecs(qint64(std::llround(seconds * 1000.0))));
+}
+
+std::optional<QVariant> KeyedArchiveDetail::dictionary(const QVariantList &keys, const QVariantList &values,
+                                                       QString *error)
+{
+    if (keys.size() != values.size()) {
+        *error = QStringLiteral("a dictionary with %1 keys and %2 values").arg(keys.size()).arg(values.size());
+        return std::nullopt;
+    }
+    QVariantMap map;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        if (keys.at(i).typeId() != QMetaType::QString) {
+            *error = QStringLiteral("a dictionary key that is not a string");
+            return std::nullopt;
+        }
+        map.insert(keys.at(i).toString(), values.at(i));
+    }
+    return QVariant(map);
+}
+
+namespace {
 
 class Decoder
 {
@@ -227,11 +252,11 @@ private:
             const int t = time.typeId();
             if (t != QMetaType::Double && t != QMetaType::LongLong && t != QMetaType::ULongLong)
                 return fail(QStringLiteral("a date without \"NS.time\""));
-            const double seconds = time.toDouble();
-            // QDateTime holds about ±292 million years; refuse what it cannot.
-            if (!std::isfinite(seconds) || std::fabs(seconds) > 1e15)
-                return fail(QStringLiteral("a date out of range"));
-            return QVariant(referenceDate().addMSecs(qint64(std::llround(seconds * 1000.0))));
+            QString why;
+            const auto date = KeyedArchiveDetail::dateAt(time.toDouble(), &why);
+            if (!date)
+                return fail(why);
+            return date;
         }
         case Kind::List: {
             auto items = references(fields, QStringLiteral("NS.objects"), depth);
@@ -246,17 +271,11 @@ private:
             auto values = references(fields, QStringLiteral("NS.objects"), depth);
             if (!values)
                 return std::nullopt;
-            if (keys->size() != values->size())
-                return fail(QStringLiteral("a dictionary with %1 keys and %2 values")
-                                .arg(keys->size())
-                                .arg(values->size()));
-            QVariantMap map;
-            for (qsizetype i = 0; i < keys->size(); ++i) {
-                if (keys->at(i).typeId() != QMetaType::QString)
-                    return fail(QStringLiteral("a dictionary key that is not a string"));
-                map.insert(keys->at(i).toString(), values->at(i));
-            }
-            return QVariant(map);
+            QString why;
+            const auto map = KeyedArchiveDetail::dictionary(*keys, *values, &why);
+            if (!map)
+                return fail(why);
+            return map;
         }
         case Kind::Null:
             return QVariant::fromValue(nullptr);

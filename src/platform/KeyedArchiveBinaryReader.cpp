@@ -11,15 +11,12 @@
 #include "BinaryPlistBounds.h"
 #include "BinaryPlistView.h"
 #include "KeyedArchive.h"
+#include "KeyedArchiveDetail.h"
 #include "PropertyList.h"
 
-#include <QDateTime>
-#include <QHash>
-#include <QTimeZone>
 #include <QVarLengthArray>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -29,43 +26,18 @@
 
 namespace {
 
-// The tree path's limits (its property-list reader's and its decoder's): the same archives
-// are refused here.
+// The tree path's property-list reader's limits: the same lists are refused here.
 constexpr int kMaxPlistDepth = 512;
 constexpr qsizetype kMaxInputSize = 512 * 1024 * 1024;
-constexpr int kMaxDepth = 256;
-constexpr quint64 kMinExpansionLimit = 1 << 20;
-constexpr quint64 kExpansionPerObject = 16;
+
+using KeyedArchiveDetail::Kind;
+using KeyedArchiveDetail::kindOfClass;
+using KeyedArchiveDetail::kExpansionPerObject;
+using KeyedArchiveDetail::kMaxDepth;
+using KeyedArchiveDetail::kMinExpansionLimit;
 
 using Type = BinaryPlistView::Type;
 constexpr uint64_t kNone = BinaryPlistView::kNone;
-
-const QDateTime &referenceDate()
-{
-    static const QDateTime date(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-    return date;
-}
-
-enum class Kind { String, Data, Date, List, Map, Null, Other };
-
-Kind kindOfClass(const QString &name)
-{
-    static const QHash<QString, Kind> kinds = {
-        {QStringLiteral("NSString"), Kind::String},
-        {QStringLiteral("NSMutableString"), Kind::String},
-        {QStringLiteral("NSData"), Kind::Data},
-        {QStringLiteral("NSMutableData"), Kind::Data},
-        {QStringLiteral("NSDate"), Kind::Date},
-        {QStringLiteral("NSArray"), Kind::List},
-        {QStringLiteral("NSMutableArray"), Kind::List},
-        {QStringLiteral("NSSet"), Kind::List},
-        {QStringLiteral("NSMutableSet"), Kind::List},
-        {QStringLiteral("NSDictionary"), Kind::Map},
-        {QStringLiteral("NSMutableDictionary"), Kind::Map},
-        {QStringLiteral("NSNull"), Kind::Null},
-    };
-    return kinds.value(name, Kind::Other);
-}
 
 // A class dictionary as every instance of it reads it; `error` set when it is unusable.
 struct ClassInfo
@@ -352,11 +324,11 @@ private:
             const Type t = time == kNone ? Type::Bool : mPlist.type(time);
             if (t != Type::Real && t != Type::Int)
                 return fail(QStringLiteral("a date without \"NS.time\""));
-            const double seconds = mPlist.number(time);
-            // QDateTime holds about ±292 million years; refuse what it cannot.
-            if (!std::isfinite(seconds) || std::fabs(seconds) > 1e15)
-                return fail(QStringLiteral("a date out of range"));
-            return QVariant(referenceDate().addMSecs(qint64(std::llround(seconds * 1000.0))));
+            QString why;
+            const auto date = KeyedArchiveDetail::dateAt(mPlist.number(time), &why);
+            if (!date)
+                return fail(why);
+            return date;
         }
         case Kind::List: {
             auto items = references(raw, QLatin1StringView("NS.objects"), depth);
@@ -371,17 +343,11 @@ private:
             auto values = references(raw, QLatin1StringView("NS.objects"), depth);
             if (!values)
                 return std::nullopt;
-            if (keys->size() != values->size())
-                return fail(QStringLiteral("a dictionary with %1 keys and %2 values")
-                                .arg(keys->size())
-                                .arg(values->size()));
-            QVariantMap map;
-            for (qsizetype i = 0; i < keys->size(); ++i) {
-                if (keys->at(i).typeId() != QMetaType::QString)
-                    return fail(QStringLiteral("a dictionary key that is not a string"));
-                map.insert(keys->at(i).toString(), values->at(i));
-            }
-            return QVariant(map);
+            QString why;
+            const auto map = KeyedArchiveDetail::dictionary(*keys, *values, &why);
+            if (!map)
+                return fail(why);
+            return map;
         }
         case Kind::Null:
             return QVariant::fromValue(nullptr);
