@@ -216,8 +216,9 @@ TEST(KeyedArchiveBinaryReader, AgreesWithTheTreeOnFormsOtherWritersUse)
     }, 3, 3);
     add("eight-byte offsets and references", [&](RawPlist &p) { return thing(p, {{p.ascii("n"), p.integer(1)}}); }, 8, 8);
     add("references up to sixteen bytes wide", [&](RawPlist &p) {
-        return thing(p, {{p.ascii("n"), p.array({p.uid(3, 5), p.uid(3, 9), p.uid(0xFFFFFFFF, 16)})}}, {p.integer(1)});
+        return thing(p, {{p.ascii("n"), p.array({p.uid(3, 5), p.uid(3, 9), p.uid(3, 16)})}}, {p.integer(1)});
     });
+    add("the largest reference the list allows", [&](RawPlist &p) { return thing(p, {{p.ascii("n"), p.uid(0xFFFFFFFF, 16)}}); });
     add("a reference above 32 bits", [&](RawPlist &p) { return thing(p, {{p.ascii("n"), p.uid(0x100000000, 8)}}); });
     add("CF$UID dictionaries as references", [&](RawPlist &p) {
         const int ref = p.dict({{p.ascii("CF$UID"), p.integer(3, 0)}});
@@ -266,11 +267,13 @@ TEST(KeyedArchiveBinaryReader, AgreesWithTheTreeOnFormsOtherWritersUse)
         return thing(p, {});
     });
     add("a key that is a number", [&](RawPlist &p) { return thing(p, {{p.integer(1), p.integer(1)}}); });
-    add("a date without its fraction", [&](RawPlist &p) {
-        const int cls = p.dict({{p.ascii("$classname"), p.ascii("NSDate")}});
-        const int date = p.dict({{p.ascii("$class"), p.uid(3)}, {p.ascii("NS.time"), p.integer(~0ull, 4)}});
-        return p.keyedArchive({p.ascii("$null"), p.array({}), date, cls}, 2);
-    });
+    for (const int log2 : {0, 4}) {
+        add(log2 ? "a date from a sixteen-byte count" : "a date from whole seconds", [&](RawPlist &p) {
+            const int cls = p.dict({{p.ascii("$classname"), p.ascii("NSDate")}});
+            const int date = p.dict({{p.ascii("$class"), p.uid(3)}, {p.ascii("NS.time"), p.integer(log2 ? ~0ull : 5, log2)}});
+            return p.keyedArchive({p.ascii("$null"), p.array({}), date, cls}, 2);
+        });
+    }
     add("plain values as objects", [&](RawPlist &p) {
         return thing(p, {{p.ascii("v"), p.array({p.uid(3), p.uid(4), p.uid(5), p.uid(6)})}},
                      {p.date(12.5), p.scalar(QByteArray("\x42\x01\x02", 3)), p.integer(9), p.scalar(QByteArray(1, '\x09'))});
@@ -287,6 +290,10 @@ TEST(KeyedArchiveBinaryReader, AgreesWithTheTreeOnStoredDates)
     QRandomGenerator random(7);
     for (double s : {0.0, 0.5, -0.5, 0.0004, -0.0006, 1.0006, -1.0006, 123.0005, 2147483647.5, -2147483648.5,
                      -2147483649.5, 4294967301.25, 3e9, -3e9, 1e15, 1e300, std::nan(""), -std::numeric_limits<double>::infinity()})
+        dates.append(s);
+    // Where whole seconds plus truncated microseconds round to another millisecond than the
+    // stored value does.
+    for (double s : {-1416961019.3535, -269902868.0085009, 1837944926.6945, -271370532.41150004, 1358776061.3095})
         dates.append(s);
     for (int i = 0; i < 3000; ++i) {
         const double magnitude = std::pow(10.0, -4.0 + 16.0 * random.generateDouble());
@@ -332,16 +339,18 @@ TEST(KeyedArchiveBinaryReader, AgreesWithTheTreeOnHostileGraphs)
         const int object = p.dict({{p.ascii("$class"), p.uid(2)}, {p.ascii("deep"), v}});
         return p.bytes(p.keyedArchive({p.ascii("$null"), object, cls}), 2, 2);
     };
-    // One object reached first deep in a chain, then from the root: the order decides.
-    auto deepThenShallow = [&](int depth) {
+    // One array (holding a number) at the end of a chain `depth` long and also in the root:
+    // whichever reaches it first decodes it, so the order decides whether it is too deep.
+    auto sharedEnd = [&](int depth, bool chainFirst) {
         QVariantList objects{"$null", arrayClass};
-        const quint64 target = quint64(depth + 3);
         for (int i = 0; i < depth; ++i)
             objects.append(QVariantMap{{"$class", uid(1)}, {"NS.objects", QVariantList{uid(quint64(i + 3))}}});
-        objects.append(QVariantMap{{"$class", uid(1)}, {"NS.objects", QVariantList{uid(target + 1)}}});
+        const quint64 end = quint64(depth + 2);
+        objects.append(QVariantMap{{"$class", uid(1)}, {"NS.objects", QVariantList{uid(end + 1)}}});
         objects.append(qint64(1));
-        objects.append(QVariantMap{{"$class", uid(1)}, {"NS.objects", QVariantList{uid(2), uid(target)}}});
-        return archive(objects, QVariantMap{{"root", uid(target + 2)}});
+        const QVariantList items = chainFirst ? QVariantList{uid(2), uid(end)} : QVariantList{uid(end), uid(2)};
+        objects.append(QVariantMap{{"$class", uid(1)}, {"NS.objects", items}});
+        return archive(objects, QVariantMap{{"root", uid(end + 2)}});
     };
     // "$objects" claiming 2^60 items.
     RawPlist huge;
@@ -356,16 +365,17 @@ TEST(KeyedArchiveBinaryReader, AgreesWithTheTreeOnHostileGraphs)
          archive({"$null", QVariantMap{{"$class", uid(3)}, {"next", uid(2)}}, QVariantMap{{"$class", uid(3)}, {"next", uid(1)}},
                   classDict("QNNode")})},
         {"a class that is its own instance", archive({"$null", QVariantMap{{"$class", uid(1)}, {"$classname", "QNSelf"}}})},
-        {"chain at the depth cap", chain(254)},
-        {"chain just past the depth cap", chain(255)},
+        {"chain at the depth cap", chain(256)},
+        {"chain just past the depth cap", chain(257)},
         {"chain far past the depth cap", chain(2000)},
-        {"shared object reached deep, then shallow", deepThenShallow(254)},
-        {"shared object reached too deep, then shallow", deepThenShallow(256)},
+        {"shared end reached through the chain first", sharedEnd(255, true)},
+        {"shared end reached from the root first", sharedEnd(255, false)},
         {"doubling within the expansion limit", doubling(16)},
         {"doubling just past the expansion limit", doubling(20)},
         {"doubling far past it", doubling(60)},
-        {"plain arrays at the reader's cap", nestedField(509)},
-        {"plain arrays past the reader's cap", nestedField(510)},
+        {"plain arrays nested in a field", nestedField(250)},
+        {"plain arrays at the list reader's cap, past the graph's", nestedField(509)},
+        {"plain arrays past the list reader's cap", nestedField(510)},
         {"a count past the end", huge.bytes(hugeRoot)},
     };
     for (const Case &c : cases)
