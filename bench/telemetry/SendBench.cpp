@@ -7,6 +7,9 @@
 // third figure is the least any unit can take: the same 10,000 archived rows inserted into the
 // store's own file (its schema and settings) 50 to a commit, then read back 50 at a time and
 // deleted, with bare prepared statements — no archiving, decoding, JSON, gzip or HTTP.
+// A fourth is the sending alone: the same 200 batches, already in memory, through the log
+// ingestion (JSON, gzip, headers, the HTTP client) with at most three in flight, as a unit
+// keeps them.
 
 #include "LoopbackHttpServer.h"
 #include "TelemetryTestSupport.h"
@@ -15,6 +18,7 @@
 #include "telemetry/core/VULogDBStorage.h"
 #include "telemetry/core/VUStartServiceLog.h"
 #include "telemetry/core/VUUtility.h"
+#include "telemetry/core/VUVovUdezirIngestion.h"
 #include "telemetry/core/VU_Reachability.h"
 
 #include <QFile>
@@ -262,8 +266,56 @@ void BM_BareStoreKeepsTheSameRows(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * kLogCount);
 }
 
+void BM_IngestionPostsTheSameBatches(benchmark::State &state)
+{
+    constexpr int kInFlight = 3;
+    QList<std::shared_ptr<VULogContainer>> batches;
+    for (int batch = 0; batch < kLogCount / kBatchSize; ++batch) {
+        QList<std::shared_ptr<VUAbstractLog>> logs;
+        for (int i = 0; i < kBatchSize; ++i)
+            logs.append(makeLog(batch * kBatchSize + i));
+        batches.append(std::make_shared<VULogContainer>(QStringLiteral("B%1").arg(batch), logs));
+    }
+    VU_Reachability::setSimulatedStatus(VU_Reachability::Reachable);
+    LoopbackHttpServer server;
+    server.start();
+    auto ingestion = VUVovUdezirIngestion::create(server.baseUrl(), QStringLiteral("1C9D3E2A-4B5F-4A6B-8C7D-9E0F1A2B3C4D"));
+    ingestion->setAppSecret(QStringLiteral("0d3c8a1e-5b7f-4e2a-9c6d-1f8b4a7e2c5d"));
+    for (auto _ : state) {
+        std::mutex lock;
+        std::condition_variable answered;
+        int inFlight = 0;
+        int succeeded = 0;
+        for (const auto &batch : batches) {
+            {
+                std::unique_lock guard(lock);
+                answered.wait(guard, [&] { return inFlight < kInFlight; });
+                ++inFlight;
+            }
+            ingestion->sendAsync(batch, [&](const QString &, qint64 statusCode, const QByteArray &,
+                                            const std::optional<VUError> &error) {
+                std::lock_guard guard(lock);
+                --inFlight;
+                if (statusCode == 200 && !error)
+                    ++succeeded;
+                answered.notify_all();
+            });
+        }
+        std::unique_lock guard(lock);
+        answered.wait(guard, [&] { return inFlight == 0; });
+        if (succeeded != int(batches.size())) {
+            state.SkipWithError("not every batch was answered with success");
+            break;
+        }
+    }
+    ingestion.reset();
+    server.stop();
+    state.SetItemsProcessed(state.iterations() * kLogCount);
+}
+
 } // namespace
 
 BENCHMARK(BM_ChannelUnitSendsToLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PlainCurlPostsTheSameBodies)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BareStoreKeepsTheSameRows)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IngestionPostsTheSameBatches)->Unit(benchmark::kMillisecond)->UseRealTime();
