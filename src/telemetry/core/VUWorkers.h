@@ -32,7 +32,6 @@ public:
     void runIfUntaken();
 
 private:
-
     enum class Stage { Waiting, Running, Done };
     std::function<void()> mWork;
     std::mutex mLock;
