@@ -9,6 +9,7 @@
 #include "KeyedArchiveBinaryWriter.h"
 
 #include "KeyedArchive.h"
+#include "PlistWriters.h"
 #include "PropertyList.h"
 
 #include <QDateTime>
@@ -24,6 +25,8 @@
 #include <vector>
 
 namespace {
+
+using PlistWriters::widthFor;
 
 // The reference encoder's cap: deeper trees are refused by both alike.
 constexpr int kMaxDepth = 256;
@@ -453,17 +456,6 @@ private:
         return fill(slot, entry, base);
     }
 };
-
-int widthFor(quint64 largest)
-{
-    if (largest <= 0xFF)
-        return 1;
-    if (largest <= 0xFFFF)
-        return 2;
-    if (largest <= 0xFFFFFFFFull)
-        return 4;
-    return 8;
-}
 
 // The second pass. Numbers each property-list object as it writes it; a container's
 // reference table is left blank and filled as its contents are numbered.

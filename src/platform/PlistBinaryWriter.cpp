@@ -16,6 +16,8 @@
 
 namespace {
 
+using PlistWriters::widthFor;
+
 const QDateTime &referenceDate()
 {
     static const QDateTime date(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
@@ -155,17 +157,6 @@ private:
     int mMaxDepth;
     QHash<QString, quint64> mStrings;
 };
-
-int widthFor(quint64 largest)
-{
-    if (largest <= 0xFF)
-        return 1;
-    if (largest <= 0xFFFF)
-        return 2;
-    if (largest <= 0xFFFFFFFFull)
-        return 4;
-    return 8;
-}
 
 void putBigEndian(QByteArray &out, quint64 value, int width)
 {

@@ -17,6 +17,19 @@
 namespace PlistWriters {
 
 QByteArray binary(const QVariant &root, int maxDepth, QString *error);
+
+// The fewest bytes (1, 2, 4 or 8) a binary property list gives a number up to `largest`: its
+// references, offsets and UIDs. One rule for every binary writer, so they write the same bytes.
+inline int widthFor(quint64 largest)
+{
+    if (largest <= 0xFF)
+        return 1;
+    if (largest <= 0xFFFF)
+        return 2;
+    if (largest <= 0xFFFFFFFFull)
+        return 4;
+    return 8;
+}
 QByteArray xml(const QVariant &root, int maxDepth, QString *error);
 
 } // namespace PlistWriters
