@@ -19,9 +19,6 @@ function(quillon_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
   # GoogleTest and the Qt core headers are in every test file: parse them once per program.
   target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <QString> <QByteArray> <QVariant> <QList>)
-  target_compile_definitions(${name} PRIVATE
-    QUILLON_FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
-    QUILLON_BINARY_DIR="${CMAKE_BINARY_DIR}")
   set(labels)
   if(ARG_LABELS)
     set(labels LABELS "${ARG_LABELS}")

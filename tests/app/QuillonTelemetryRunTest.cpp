@@ -62,7 +62,7 @@ protected:
         for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
             env.remove(name);
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
+        process.start(buildPath(QStringLiteral("bin/Quillon")), {});
         if (!process.waitForFinished(runMs + 60000)) {
             ADD_FAILURE() << "Quillon did not quit by itself: " << errorOutput(process).constData();
             process.kill();

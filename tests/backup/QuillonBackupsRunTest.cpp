@@ -2,6 +2,7 @@
 // listed at start-up, and a backup added while it runs is listed too.
 
 #include "BackupGenerator.h"
+#include "TestHome.h"
 #include "QuillonRun.h"
 #include "TestWait.h"
 
@@ -69,7 +70,7 @@ TEST(QuillonWithBackups, ListsBackupsAtStartAndWhenTheFolderChanges)
         env.remove(name);
     QProcess quillon;
     quillon.setProcessEnvironment(env);
-    quillon.start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
+    quillon.start(buildPath(QStringLiteral("bin/Quillon")), {});
     ASSERT_TRUE(quillon.waitForStarted());
 
     auto logHas = [&](const QString &text) {

@@ -1,4 +1,5 @@
 #include "ControllerRig.h"
+#include "TestHome.h"
 
 #include "device/DeviceTimings.h"
 #include "platform/PropertyList.h"
@@ -31,7 +32,7 @@ SimFolder::~SimFolder()
 void SimFolder::attach(const QString &folder, const QString &name, const QString &uid, bool wifi,
                        const QVariantMap &settings)
 {
-    auto fixture = PropertyList::fromFile(QStringLiteral(QUILLON_FIXTURES_DIR "/controller/phone.plist"));
+    auto fixture = PropertyList::fromFile(fixturePath(QStringLiteral("controller/phone.plist")));
     ASSERT_TRUE(fixture.has_value());
     QVariantMap device = fixture->toMap();
     QVariantMap values = device.value(QStringLiteral("Values")).toMap();

@@ -2,6 +2,7 @@
 // only listed; the choice then takes them by the rules.
 
 #include "ControllerRig.h"
+#include "TestHome.h"
 
 #include "archive/QNArchive.h"
 #include "device/DeviceTimings.h"
@@ -131,7 +132,7 @@ TEST(DeviceChoice, TheArchiveListIsReadBeforeDevicesAreHandled)
     ControllerRig rig;
     const QString folder = QNArchive::archiveLocation();
     ASSERT_TRUE(QDir().mkpath(folder));
-    QFile script(QStringLiteral(QUILLON_FIXTURES_DIR "/controller/archive.sql"));
+    QFile script(fixturePath(QStringLiteral("controller/archive.sql")));
     ASSERT_TRUE(script.open(QIODevice::ReadOnly));
     const QByteArray sql = script.readAll();
     for (const char *key : {"uid-one", "uid-two"}) {

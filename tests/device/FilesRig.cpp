@@ -62,7 +62,7 @@ FilesRig::FilesRig(const QVariantMap &settings)
 
     // Built outside the watched folder, then moved in whole.
     const QString staging = localDir.path() + QStringLiteral("/.staging-phone");
-    copyTree(QStringLiteral(QUILLON_FIXTURES_DIR "/files/phone"), staging);
+    copyTree(fixturePath(QStringLiteral("files/phone")), staging);
     if (!settings.isEmpty()) {
         auto plist = PropertyList::fromFile(staging + QStringLiteral("/device.plist"));
         QVariantMap device = plist ? plist->toMap() : QVariantMap();

@@ -2,6 +2,7 @@
 // device's identity values and follows a detach and a re-attach.
 
 #include "ControllerRig.h"
+#include "TestHome.h"
 #include "QuillonRun.h"
 #include "platform/UserDefaults.h"
 
@@ -56,7 +57,7 @@ TEST(QuillonWithADevice, ConnectsLogsTheIdentityAndFollowsDetachAndReattach)
         env.remove(name);
     QProcess quillon;
     quillon.setProcessEnvironment(env);
-    quillon.start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), {});
+    quillon.start(buildPath(QStringLiteral("bin/Quillon")), {});
     ASSERT_TRUE(quillon.waitForStarted());
 
     auto logHas = [&](const QString &text, int times = 1) {

@@ -58,7 +58,7 @@ QString SimDevices::attach(const QString &fixture, const QString &name, const st
 {
     const QString staging = root() + QStringLiteral("/.staging/") + name;
     // The test program knows where the fixtures are (the support library may not).
-    EXPECT_TRUE(copyTree(QStringLiteral(QUILLON_FIXTURES_DIR "/devices/") + fixture, staging)) << qPrintable(fixture);
+    EXPECT_TRUE(copyTree(fixturePath(QStringLiteral("devices/") + fixture), staging)) << qPrintable(fixture);
     if (tweak) {
         plist_t settings = readPlist(staging + QStringLiteral("/device.plist"));
         tweak(settings);

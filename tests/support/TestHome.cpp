@@ -55,6 +55,12 @@ QString fixturePath(const QString &relativePath)
     return relativePath.isEmpty() ? root : root + QLatin1Char('/') + relativePath;
 }
 
+QString buildPath(const QString &relativePath)
+{
+    const QString root = QStringLiteral(QUILLON_BINARY_DIR);
+    return relativePath.isEmpty() ? root : root + QLatin1Char('/') + relativePath;
+}
+
 QString fixtureText(const QString &relativePath)
 {
     QFile file(fixturePath(relativePath));

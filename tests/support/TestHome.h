@@ -31,5 +31,7 @@ bool copyTree(const QString &from, const QString &to);
 
 // The folder with the checked-in fixtures (tests/fixtures).
 QString fixturePath(const QString &relativePath = {});
+// The build folder, where the programs are (bin/Quillon).
+QString buildPath(const QString &relativePath = {});
 // The text of a checked-in fixture (empty when it cannot be read).
 QString fixtureText(const QString &relativePath);

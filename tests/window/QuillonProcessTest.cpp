@@ -63,7 +63,7 @@ struct QuillonHome
             env.insert("DISPLAY", display);
         }
         process->setProcessEnvironment(env);
-        process->start(QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon"), arguments);
+        process->start(buildPath(QStringLiteral("bin/Quillon")), arguments);
         return process;
     }
 
