@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld-14 llvm-14
   xvfb xauth sqlite3
+  unrtf libxml2-utils
   iproute2
   gdb
 )

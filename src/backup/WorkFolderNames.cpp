@@ -1,6 +1,7 @@
 #include "backup/WorkFolderNames.h"
 
 #include "backup/BackupCrypto.h"
+#include "backup/PiecePredicates.h"
 
 #include <QSet>
 
@@ -48,6 +49,18 @@ QString WorkFolderNames::baseName(const QString &path)
     return last;
 }
 
+QString WorkFolderNames::baseName(const QString &domain, const QString &path)
+{
+    const QString last = baseName(path);
+    if (last.isEmpty() || !isNotesAttachment(path, domain))
+        return last;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    const QString parent = parts.size() > 1 ? parts.at(parts.size() - 2) : QString();
+    if (parent.isEmpty() || parent == QLatin1String(".") || parent == QLatin1String("..") || parent.contains(QChar(0)))
+        return last;
+    return parent + QStringLiteral("-NoteAttachment-") + last;
+}
+
 void WorkFolderNames::add(const QString &domain, const QString &relativePath)
 {
     mFiles.append({domain, relativePath});
@@ -74,7 +87,7 @@ void WorkFolderNames::resolve() const
         if (followsDatabase(f) || seen.contains(key(f.domain, f.path)))
             continue;
         seen.insert(key(f.domain, f.path));
-        const QString base = baseName(f.path);
+        const QString base = baseName(f.domain, f.path);
         if (!base.isEmpty())
             byName[base].append(&f);
     }

@@ -5,7 +5,9 @@
 //
 // - A file keeps the last component of its relative path; an attachment under
 //   "Library/SMS/Attachments/" or "Library/SMS/StickerCache/" is named "<parent>-iMessage-<name>"
-//   from its last two components, since attachment names repeat across messages.
+//   from its last two components, since attachment names repeat across messages; a notes
+//   attachment ("Media/<id>/<name>", "Previews/<name>" of the notes domain) is named
+//   "<parent>-NoteAttachment-<name>" in the same way.
 // - When two files to be placed would take the same name, every one of them gets a suffix
 //   "-<first 8 hex digits of SHA-1 of its domain>" before its extension ("ChatStorage-1a2b3c4d
 //   .sqlite"); files of one domain that still collide also get 8 digits of their file id.
@@ -26,6 +28,8 @@ class WorkFolderNames
 public:
     // The name before collisions; empty when the path gives no usable name.
     static QString baseName(const QString &relativePath);
+    // The same, knowing the file's domain (notes attachments are told by theirs).
+    static QString baseName(const QString &domain, const QString &relativePath);
 
     // Registers a file that will be placed. Call for every file before asking for names.
     void add(const QString &domain, const QString &relativePath);

@@ -1,6 +1,8 @@
 #include "GuiProviders.h"
 
 #include "InitialsPicture.h"
+#include "QtImageConverter.h"
+#include "RTFWriter.h"
 #include "device/QNSharableApp.h"
 #include "interfaces/HTMLTextConverter.h"
 #include "telemetry/core/VUDeviceTracker.h"
@@ -39,6 +41,13 @@ public:
         document.setHtml(html);
         return document.toPlainText();
     }
+
+    QByteArray rtfFromHTML(const QString &html) const override
+    {
+        QTextDocument document;
+        document.setHtml(html);
+        return RTFWriter::rtfFromDocument(document);
+    }
 };
 
 QByteArray scaleIconTo24(const QByteArray &png)
@@ -61,6 +70,7 @@ void GuiProviders::install()
     QNSharableApp::setIconScaler(scaleIconTo24);
     HTMLTextConverter::install(std::make_shared<DocumentConverter>());
     ContactPictureMaker::install(std::make_shared<InitialsPicture>());
+    ImageConverter::install(std::make_shared<QtImageConverter>());
 
     rememberScreenSize(QGuiApplication::primaryScreen());
     QObject::connect(qGuiApp, &QGuiApplication::primaryScreenChanged, qGuiApp, &rememberScreenSize);

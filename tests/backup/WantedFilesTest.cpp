@@ -197,4 +197,22 @@ TEST(WorkFolderNames, CollisionsAndJournals)
     EXPECT_EQ(reversed.nameFor("B", "ChatStorage.sqlite-wal"), b + "-wal");
 }
 
+TEST(WorkFolderNames, NotesAttachmentsTakeTheirFolderInTheirName)
+{
+    const QString notes = "AppDomainGroup-group.com.apple.notes";
+    const QString whatsApp = "AppDomainGroup-group.net.whatsapp.WhatsApp.shared";
+    WorkFolderNames names;
+    names.add(notes, "Media/MEDIA-1/IMG_1.jpeg");
+    names.add(notes, "Media/MEDIA-2/IMG_1.jpeg");
+    names.add(notes, "Previews/DRAWING-1-1-768x768-0.png");
+    names.add(notes, "Media/../x.jpeg");
+    names.add(whatsApp, "Media/Profile/123.thumb");
+    EXPECT_EQ(names.nameFor(notes, "Media/MEDIA-1/IMG_1.jpeg"), "MEDIA-1-NoteAttachment-IMG_1.jpeg");
+    EXPECT_EQ(names.nameFor(notes, "Media/MEDIA-2/IMG_1.jpeg"), "MEDIA-2-NoteAttachment-IMG_1.jpeg");
+    EXPECT_EQ(names.nameFor(notes, "Previews/DRAWING-1-1-768x768-0.png"),
+              "Previews-NoteAttachment-DRAWING-1-1-768x768-0.png");
+    EXPECT_EQ(names.nameFor(notes, "Media/../x.jpeg"), "x.jpeg"); // ".." never joins a name
+    EXPECT_EQ(names.nameFor(whatsApp, "Media/Profile/123.thumb"), "123.thumb");
+}
+
 } // namespace
