@@ -15,7 +15,6 @@ packages=(
   unrtf libxml2-utils
   iproute2
   gdb
-  libimobiledevice-dev libusbmuxd-dev
 )
 
 missing=()

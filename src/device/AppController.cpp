@@ -1,7 +1,6 @@
 #include "AppController.h"
 
 #include "archive/QNArchive.h"
-#include "device/FolderSizer.h"
 #include "device/MobileDeviceFramework.h"
 #include "device/MobileDeviceRunLoopSource.h"
 #include "interfaces/FRWindowHub.h"
@@ -37,8 +36,6 @@ AppController::~AppController()
 {
     AppController *self = this;
     gSharedAppController.compare_exchange_strong(self, nullptr);
-    // The size worker may be walking this controller's device.
-    FolderSizer::shutdown();
 }
 
 void AppController::awakeFromNib()

@@ -1,6 +1,6 @@
 #pragma once
 // What the category requests of the connected device keep for the rest of a connection
-// (AppController+MessageRequests.cpp, +CategoryRequests.cpp). Each is replaced, never
+// (AppController+MessageRequests.cpp, +CategoryRequests.cpp, +Notes.cpp). Each is replaced, never
 // changed in place, and only under the lock named beside it; the contacts and Safari lists
 // are the extraction's own (AddressBookState.h, BookmarkState.h).
 
@@ -8,6 +8,7 @@
 
 class FRSMSInfo;
 class FRCallInfo;
+class FRNoteInfo;
 
 // The messages list as last handed out: gJustSMSs and/or gJustWA by the service switches.
 extern RecordSnapshot<FRSMSInfo> gSMSs;     // smsLock
@@ -18,3 +19,5 @@ extern RecordSnapshot<FRCallInfo> gCalls;       // callLock
 extern RecordSnapshot<FRCallInfo> gJustCalls;   // callLock
 extern RecordSnapshot<FRCallInfo> gJustWACalls; // callLock
 extern RecordSnapshot<FRCallInfo> gVoicemails;  // voicemailLock
+// The notes list (AppController+Notes.cpp), also as the notes list edited it.
+extern RecordSnapshot<FRNoteInfo> gNotes; // notesLock

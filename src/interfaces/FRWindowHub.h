@@ -15,6 +15,7 @@
 
 class CallListController;
 class SMSDataController;
+class NotesDataController;
 
 class FRWindowHub
 {
@@ -90,6 +91,8 @@ public:
     virtual SMSDataController *smsDataController() const { return nullptr; }
     virtual CallListController *callDataController() const { return nullptr; }
     virtual CallListController *itunesDataController() const { return nullptr; }
+    // The notes list, which learns the row ids of notes written back to the device.
+    virtual NotesDataController *notesDataController() const { return nullptr; }
 
     // The backup folder may not be read: shows the help window on reading it (created on
     // first use, brought to the front). Windows without one ignore it.

@@ -6,10 +6,12 @@
 // Main thread only: a controller that finishes work on a worker thread reaches these through
 // a main-thread perform. The spinner and archive messages are always delivered there.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-struct DownloadItem;
+#include <memory>
+
 class FRNoteInfo;
 class FRSMSInfo;
 class ListControllerInterface;
@@ -66,18 +68,21 @@ public:
     virtual void setThreadRunning(bool running) = 0;
     virtual void initiateIndeterminateProgressAfterAFewSeconds(const QString &text) = 0;
 
-    // The export engine (device/DownloadEngine.h): copies the items into the folder `path`,
-    // naming clashes uniquely (`makeUnique`) or asking; device paths are absolute (`atRoot`) or
-    // below the file service's start folder. The final names, or empty when nothing starts
-    // now. Windows without transfers copy nothing.
-    virtual QStringList downloadFiles(const QList<DownloadItem> & /*items*/, const QString & /*path*/,
-                                      bool /*makeUnique*/, bool /*atRoot*/)
-    {
-        return {};
-    }
-
     // The messages controller of the window (the message cell and the printable table read it).
     virtual ListControllerInterface *dataController() const = 0;
     // The archive loading thread's state; answered by archive windows only.
     virtual void setLoading(bool loading) = 0;
+
+    // The notes list's calls (the main window answers them; other windows do nothing).
+    // Opens the note for editing.
+    virtual void editNote(const std::shared_ptr<FRNoteInfo> &note) {}
+    // Whether a dropped file is a text or word-processor document by its type.
+    virtual bool checkForFileType(const QString &path) const { return false; }
+    // Writes the notes as files into the folder `path` (names made unique against what is
+    // there with `makeUnique`); the names written, in order.
+    virtual QStringList downloadFiles(const QList<std::shared_ptr<FRNoteInfo>> &notes, const QString &path,
+                                      bool makeUnique, bool atRoot)
+    {
+        return {};
+    }
 };

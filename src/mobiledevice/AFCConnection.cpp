@@ -1,7 +1,6 @@
 // File connections, folders, item and device information, removal, renames and the
 // modification-time operation.
 
-#include "Backend.h"
 #include "AFCSupport.h"
 #include "DeviceRegistry.h"
 
@@ -60,8 +59,6 @@ AFCConnectionOpaque *enterFileConnection(AFCConnectionRef ref, const char *entry
 
 using namespace mobiledevice;
 
-namespace mobiledevice::sim {
-
 namespace {
 
 // Closes a descriptor when leaving scope.
@@ -100,7 +97,7 @@ AFCDictionaryRef newDictionary(SimDevice *device, std::vector<std::pair<std::str
 
 } // namespace
 
-AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t, AFCConnectionRef *connection)
+extern "C" AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t, AFCConnectionRef *connection)
 {
     if (!connection || !serviceConnections().contains(service))
         return kAFCInvalidArgumentError;
@@ -119,7 +116,7 @@ AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t, AFCConnect
     return kAFCSuccess;
 }
 
-AFCError AFCConnectionClose(AFCConnectionRef ref)
+extern "C" AFCError AFCConnectionClose(AFCConnectionRef ref)
 {
     if (!fileConnections().remove(ref))
         return kAFCInvalidArgumentError;
@@ -136,7 +133,7 @@ AFCError AFCConnectionClose(AFCConnectionRef ref)
     return fault ? *fault : kAFCSuccess;
 }
 
-AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecureIOContextRef context)
+extern "C" AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecureIOContextRef context)
 {
     if (!fileConnections().contains(ref))
         return kAFCInvalidArgumentError;
@@ -150,7 +147,7 @@ AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecureIOContextR
     return kAFCSuccess;
 }
 
-AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFCDirectoryRef *directory)
+extern "C" AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFCDirectoryRef *directory)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCDirectoryOpen", error);
@@ -197,7 +194,7 @@ AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFCDirectoryRe
     return kAFCSuccess;
 }
 
-AFCError AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef directory, char **name)
+extern "C" AFCError AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef directory, char **name)
 {
     AFCError error;
     enterFileConnection(ref, "AFCDirectoryRead", error);
@@ -213,7 +210,7 @@ AFCError AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef directory, char 
     return kAFCSuccess;
 }
 
-AFCError AFCDirectoryClose(AFCConnectionRef ref, AFCDirectoryRef directory)
+extern "C" AFCError AFCDirectoryClose(AFCConnectionRef ref, AFCDirectoryRef directory)
 {
     if (!directories().remove(directory))
         return kAFCInvalidArgumentError;
@@ -223,7 +220,7 @@ AFCError AFCDirectoryClose(AFCConnectionRef ref, AFCDirectoryRef directory)
     return error == kAFCInvalidArgumentError ? kAFCSuccess : error;
 }
 
-AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
+extern "C" AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCDirectoryCreate", error);
@@ -263,7 +260,7 @@ AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
     return kAFCSuccess;
 }
 
-AFCError AFCFileInfoOpen(AFCConnectionRef ref, const char *path, AFCDictionaryRef *info)
+extern "C" AFCError AFCFileInfoOpen(AFCConnectionRef ref, const char *path, AFCDictionaryRef *info)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileInfoOpen", error);
@@ -307,7 +304,7 @@ AFCError AFCFileInfoOpen(AFCConnectionRef ref, const char *path, AFCDictionaryRe
     return kAFCSuccess;
 }
 
-AFCError AFCDeviceInfoOpen(AFCConnectionRef ref, AFCDictionaryRef *info)
+extern "C" AFCError AFCDeviceInfoOpen(AFCConnectionRef ref, AFCDictionaryRef *info)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCDeviceInfoOpen", error);
@@ -336,7 +333,7 @@ AFCError AFCDeviceInfoOpen(AFCConnectionRef ref, AFCDictionaryRef *info)
     return kAFCSuccess;
 }
 
-AFCError AFCKeyValueRead(AFCDictionaryRef info, char **key, char **value)
+extern "C" AFCError AFCKeyValueRead(AFCDictionaryRef info, char **key, char **value)
 {
     if (!key || !value || !dictionaries().contains(info))
         return kAFCInvalidArgumentError;
@@ -352,7 +349,7 @@ AFCError AFCKeyValueRead(AFCDictionaryRef info, char **key, char **value)
     return kAFCSuccess;
 }
 
-AFCError AFCKeyValueClose(AFCDictionaryRef info)
+extern "C" AFCError AFCKeyValueClose(AFCDictionaryRef info)
 {
     if (!dictionaries().remove(info))
         return kAFCInvalidArgumentError;
@@ -360,7 +357,7 @@ AFCError AFCKeyValueClose(AFCDictionaryRef info)
     return kAFCSuccess;
 }
 
-AFCError AFCRemovePath(AFCConnectionRef ref, const char *path)
+extern "C" AFCError AFCRemovePath(AFCConnectionRef ref, const char *path)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCRemovePath", error);
@@ -384,7 +381,7 @@ AFCError AFCRemovePath(AFCConnectionRef ref, const char *path)
     return kAFCSuccess;
 }
 
-AFCError AFCRenamePath(AFCConnectionRef ref, const char *from, const char *to)
+extern "C" AFCError AFCRenamePath(AFCConnectionRef ref, const char *from, const char *to)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCRenamePath", error);
@@ -405,7 +402,7 @@ AFCError AFCRenamePath(AFCConnectionRef ref, const char *from, const char *to)
     return kAFCSuccess;
 }
 
-AFCOperationRef AFCOperationCreateSetModTime(const char *path, uint64_t nanoseconds)
+extern "C" AFCOperationRef AFCOperationCreateSetModTime(const char *path, uint64_t nanoseconds)
 {
     if (!path)
         return nullptr;
@@ -416,13 +413,13 @@ AFCOperationRef AFCOperationCreateSetModTime(const char *path, uint64_t nanoseco
     return operation;
 }
 
-void AFCOperationRelease(AFCOperationRef operation)
+extern "C" void AFCOperationRelease(AFCOperationRef operation)
 {
     if (operations().remove(operation))
         delete operation;
 }
 
-AFCError AFCConnectionProcessOperation(AFCConnectionRef ref, AFCOperationRef operation, double)
+extern "C" AFCError AFCConnectionProcessOperation(AFCConnectionRef ref, AFCOperationRef operation, double)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCConnectionProcessOperation", error);
@@ -449,5 +446,3 @@ AFCError AFCConnectionProcessOperation(AFCConnectionRef ref, AFCOperationRef ope
         return afcErrorFromErrno(errno);
     return kAFCSuccess;
 }
-
-} // namespace mobiledevice::sim

@@ -2,7 +2,6 @@
 // write(2) per call; the fault file can cut, fail or slow a transfer, or unplug the device
 // in the middle of one.
 
-#include "Backend.h"
 #include "AFCSupport.h"
 #include "DeviceRegistry.h"
 
@@ -13,8 +12,6 @@
 #include <unistd.h>
 
 using namespace mobiledevice;
-
-namespace mobiledevice::sim {
 
 namespace {
 
@@ -35,7 +32,7 @@ bool flagsForMode(uint64_t mode, int &flags)
 
 } // namespace
 
-AFCError AFCFileRefOpen(AFCConnectionRef ref, const char *path, uint64_t mode, AFCFileRef *file)
+extern "C" AFCError AFCFileRefOpen(AFCConnectionRef ref, const char *path, uint64_t mode, AFCFileRef *file)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefOpen", error);
@@ -73,7 +70,7 @@ AFCError AFCFileRefOpen(AFCConnectionRef ref, const char *path, uint64_t mode, A
     return kAFCSuccess;
 }
 
-AFCError AFCFileRefRead(AFCConnectionRef ref, AFCFileRef file, void *buffer, uint32_t *length)
+extern "C" AFCError AFCFileRefRead(AFCConnectionRef ref, AFCFileRef file, void *buffer, uint32_t *length)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefRead", error);
@@ -119,7 +116,7 @@ AFCError AFCFileRefRead(AFCConnectionRef ref, AFCFileRef file, void *buffer, uin
     return kAFCSuccess;
 }
 
-AFCError AFCFileRefWrite(AFCConnectionRef ref, AFCFileRef file, const void *buffer, uint32_t length)
+extern "C" AFCError AFCFileRefWrite(AFCConnectionRef ref, AFCFileRef file, const void *buffer, uint32_t length)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefWrite", error);
@@ -155,7 +152,7 @@ AFCError AFCFileRefWrite(AFCConnectionRef ref, AFCFileRef file, const void *buff
     return kAFCSuccess;
 }
 
-AFCError AFCFileRefSeek(AFCConnectionRef ref, AFCFileRef file, int64_t offset, uint64_t whence)
+extern "C" AFCError AFCFileRefSeek(AFCConnectionRef ref, AFCFileRef file, int64_t offset, uint64_t whence)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefSeek", error);
@@ -177,7 +174,7 @@ AFCError AFCFileRefSeek(AFCConnectionRef ref, AFCFileRef file, int64_t offset, u
     return kAFCSuccess;
 }
 
-AFCError AFCFileRefClose(AFCConnectionRef ref, AFCFileRef file)
+extern "C" AFCError AFCFileRefClose(AFCConnectionRef ref, AFCFileRef file)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefClose", error);
@@ -194,5 +191,3 @@ AFCError AFCFileRefClose(AFCConnectionRef ref, AFCFileRef file)
     }
     return error;
 }
-
-} // namespace mobiledevice::sim

@@ -1,6 +1,5 @@
 // Service start and the service-connection entry points (property-list messages).
 
-#include "Backend.h"
 #include "EntryPointSupport.h"
 #include "ServiceStart.h"
 
@@ -81,8 +80,6 @@ AMDError startService(SimDevice *device, const char *serviceName, bool secure, A
 
 using namespace mobiledevice;
 
-namespace mobiledevice::sim {
-
 namespace {
 
 // The service connection behind `ref` when the call may go on; `error` says why not.
@@ -156,26 +153,26 @@ AMDError receiveMessage(AMDServiceConnectionRef ref, plist_t *message, const cha
 
 } // namespace
 
-AMDSecureIOContextRef AMDServiceConnectionGetSecureIOContext(AMDServiceConnectionRef ref)
+extern "C" AMDSecureIOContextRef AMDServiceConnectionGetSecureIOContext(AMDServiceConnectionRef ref)
 {
     if (!serviceConnections().contains(ref) || !ref->secure)
         return nullptr;
     return &ref->context;
 }
 
-AMDError AMDServiceConnectionSendMessage(AMDServiceConnectionRef ref, plist_t message, uint32_t)
+extern "C" AMDError AMDServiceConnectionSendMessage(AMDServiceConnectionRef ref, plist_t message, uint32_t)
 {
     return sendMessage(ref, message, "AMDServiceConnectionSendMessage");
 }
 
-AMDError AMDServiceConnectionReceiveMessage(AMDServiceConnectionRef ref, plist_t *message, uint32_t *format)
+extern "C" AMDError AMDServiceConnectionReceiveMessage(AMDServiceConnectionRef ref, plist_t *message, uint32_t *format)
 {
     if (format)
         *format = kAMDPropertyListBinary;
     return receiveMessage(ref, message, "AMDServiceConnectionReceiveMessage");
 }
 
-AMDError AMDServiceConnectionInvalidate(AMDServiceConnectionRef ref)
+extern "C" AMDError AMDServiceConnectionInvalidate(AMDServiceConnectionRef ref)
 {
     if (!serviceConnections().contains(ref) || ref->ownedByFileConnection)
         return kAMDInvalidArgumentError;
@@ -185,14 +182,12 @@ AMDError AMDServiceConnectionInvalidate(AMDServiceConnectionRef ref)
     return kAMDSuccess;
 }
 
-AMDError AMDeviceSendMessage(AMDServiceConnectionRef ref, plist_t message)
+extern "C" AMDError AMDeviceSendMessage(AMDServiceConnectionRef ref, plist_t message)
 {
     return sendMessage(ref, message, "AMDeviceSendMessage");
 }
 
-AMDError AMDeviceReceiveMessage(AMDServiceConnectionRef ref, plist_t *message)
+extern "C" AMDError AMDeviceReceiveMessage(AMDServiceConnectionRef ref, plist_t *message)
 {
     return receiveMessage(ref, message, "AMDeviceReceiveMessage");
 }
-
-} // namespace mobiledevice::sim

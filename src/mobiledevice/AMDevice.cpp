@@ -1,6 +1,5 @@
 // The device entry points: connection, pairing, sessions, values, apps, power and wake-up.
 
-#include "Backend.h"
 #include "EntryPointSupport.h"
 #include "ServiceStart.h"
 
@@ -9,8 +8,6 @@
 #include <dirent.h>
 
 using namespace mobiledevice;
-
-namespace mobiledevice::sim {
 
 namespace {
 
@@ -25,7 +22,7 @@ bool validBundleId(const char *bundleId)
 
 } // namespace
 
-AMDError AMDeviceConnect(AMDeviceRef ref)
+extern "C" AMDError AMDeviceConnect(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceConnect", error);
@@ -36,7 +33,7 @@ AMDError AMDeviceConnect(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-AMDError AMDeviceDisconnect(AMDeviceRef ref)
+extern "C" AMDError AMDeviceDisconnect(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceDisconnect", error);
@@ -51,14 +48,14 @@ AMDError AMDeviceDisconnect(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-int AMDeviceIsPaired(AMDeviceRef ref)
+extern "C" int AMDeviceIsPaired(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceIsPaired", error);
     return !error && device->paired() ? 1 : 0;
 }
 
-AMDError AMDeviceValidatePairing(AMDeviceRef ref)
+extern "C" AMDError AMDeviceValidatePairing(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceValidatePairing", error);
@@ -86,17 +83,17 @@ static AMDError pairDevice(AMDeviceRef ref, const char *entryPoint)
     return device->pair();
 }
 
-AMDError AMDevicePair(AMDeviceRef ref)
+extern "C" AMDError AMDevicePair(AMDeviceRef ref)
 {
     return pairDevice(ref, "AMDevicePair");
 }
 
-AMDError AMDevicePairWithOptions(AMDeviceRef ref, plist_t)
+extern "C" AMDError AMDevicePairWithOptions(AMDeviceRef ref, plist_t)
 {
     return pairDevice(ref, "AMDevicePairWithOptions");
 }
 
-AMDError AMDeviceStartSession(AMDeviceRef ref)
+extern "C" AMDError AMDeviceStartSession(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceStartSession", error);
@@ -116,7 +113,7 @@ AMDError AMDeviceStartSession(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-AMDError AMDeviceStopSession(AMDeviceRef ref)
+extern "C" AMDError AMDeviceStopSession(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceStopSession", error);
@@ -127,7 +124,7 @@ AMDError AMDeviceStopSession(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-AMDError AMDeviceStartService(AMDeviceRef ref, const char *serviceName, AMDServiceConnectionRef *service)
+extern "C" AMDError AMDeviceStartService(AMDeviceRef ref, const char *serviceName, AMDServiceConnectionRef *service)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceStartService", error);
@@ -136,7 +133,7 @@ AMDError AMDeviceStartService(AMDeviceRef ref, const char *serviceName, AMDServi
     return startService(device, serviceName, false, service);
 }
 
-AMDError AMDeviceSecureStartService(AMDeviceRef ref, const char *serviceName, plist_t,
+extern "C" AMDError AMDeviceSecureStartService(AMDeviceRef ref, const char *serviceName, plist_t,
                                                AMDServiceConnectionRef *service)
 {
     AMDError error;
@@ -146,7 +143,7 @@ AMDError AMDeviceSecureStartService(AMDeviceRef ref, const char *serviceName, pl
     return startService(device, serviceName, true, service);
 }
 
-AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char *bundleId, plist_t options,
+extern "C" AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char *bundleId, plist_t options,
                                                     AMDServiceConnectionRef *service)
 {
     AMDError error;
@@ -188,7 +185,7 @@ AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char *bundleId, 
     return kAMDSuccess;
 }
 
-AMDError AMDeviceLookupApplications(AMDeviceRef ref, plist_t options, plist_t *apps)
+extern "C" AMDError AMDeviceLookupApplications(AMDeviceRef ref, plist_t options, plist_t *apps)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceLookupApplications", error);
@@ -243,7 +240,7 @@ AMDError AMDeviceLookupApplications(AMDeviceRef ref, plist_t options, plist_t *a
     return kAMDSuccess;
 }
 
-plist_t AMDeviceCopyValue(AMDeviceRef ref, const char *domain, const char *key)
+extern "C" plist_t AMDeviceCopyValue(AMDeviceRef ref, const char *domain, const char *key)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceCopyValue", error);
@@ -259,14 +256,14 @@ plist_t AMDeviceCopyValue(AMDeviceRef ref, const char *domain, const char *key)
     return device->copyValue(domain, key);
 }
 
-uint32_t AMDeviceGetInterfaceType(AMDeviceRef ref)
+extern "C" uint32_t AMDeviceGetInterfaceType(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceGetInterfaceType", error);
     return error ? static_cast<uint32_t>(kAMDInterfaceUnknown) : device->interfaceType();
 }
 
-uint32_t AMDevicePowerAssertionCreate(AMDeviceRef ref, const char *, const char *, plist_t, double seconds,
+extern "C" uint32_t AMDevicePowerAssertionCreate(AMDeviceRef ref, const char *, const char *, plist_t, double seconds,
                                                  AMDError *errorOut)
 {
     AMDError error;
@@ -282,7 +279,7 @@ uint32_t AMDevicePowerAssertionCreate(AMDeviceRef ref, const char *, const char 
     return ++gAssertionNumber;
 }
 
-AMDError AMDeviceCreateWakeupToken(AMDeviceRef ref, plist_t, plist_t *token)
+extern "C" AMDError AMDeviceCreateWakeupToken(AMDeviceRef ref, plist_t, plist_t *token)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceCreateWakeupToken", error);
@@ -301,7 +298,7 @@ AMDError AMDeviceCreateWakeupToken(AMDeviceRef ref, plist_t, plist_t *token)
     return kAMDSuccess;
 }
 
-AMDError AMDeviceWakeupUsingToken(plist_t token)
+extern "C" AMDError AMDeviceWakeupUsingToken(plist_t token)
 {
     const std::string uniqueDeviceID = plistString(token, "UniqueDeviceID");
     if (uniqueDeviceID.empty() || plistString(token, "WakeupToken") != SimDevice::wakeupSecret(uniqueDeviceID))
@@ -309,12 +306,12 @@ AMDError AMDeviceWakeupUsingToken(plist_t token)
     return DeviceRegistry::instance().wake(uniqueDeviceID) ? kAMDSuccess : kAMDWakeupTokenError;
 }
 
-void AMDeviceRelease(AMDeviceRef)
+extern "C" void AMDeviceRelease(AMDeviceRef)
 {
     // References stay valid for the life of the process (see SimDevice).
 }
 
-plist_t AMDeviceSerialize(AMDeviceRef ref)
+extern "C" plist_t AMDeviceSerialize(AMDeviceRef ref)
 {
     SimDevice *device = DeviceRegistry::instance().find(ref);
     if (!device)
@@ -327,10 +324,8 @@ plist_t AMDeviceSerialize(AMDeviceRef ref)
     return result;
 }
 
-char *AMDeviceCopyDeviceIdentifier(AMDeviceRef ref)
+extern "C" char *AMDeviceCopyDeviceIdentifier(AMDeviceRef ref)
 {
     SimDevice *device = DeviceRegistry::instance().find(ref);
     return device ? strdup(device->uniqueDeviceID().c_str()) : nullptr;
 }
-
-} // namespace mobiledevice::sim

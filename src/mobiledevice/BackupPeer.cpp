@@ -218,6 +218,26 @@ AMDError BackupPeer::handle(plist_t message)
     return kAMDSuccess;
 }
 
+namespace {
+
+// Checkpoints the database at `path` into its own file when it has a write-ahead log, then
+// removes the log and the shared-memory file. Nothing for a file that is no database.
+void retireJournals(const std::string &path)
+{
+    const std::string wal = path + "-wal", shm = path + "-shm";
+    std::error_code ec;
+    if (fs::exists(wal, ec) && fs::is_regular_file(path, ec)) {
+        sqlite3 *db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        sqlite3_close_v2(db);
+    }
+    fs::remove(wal, ec);
+    fs::remove(shm, ec);
+}
+
+} // namespace
+
 AMDError BackupPeer::receiveFile(const char *path, plist_t options)
 {
     std::string bytes;
@@ -255,6 +275,11 @@ AMDError BackupPeer::receiveFile(const char *path, plist_t options)
             return kAMDUndefinedError;
         }
     }
+    // The new file is a database complete in itself: journals of the one it replaces must
+    // not stay beside it, or the next open would apply them to it. They are folded into the
+    // old database first, so a restore cut short at any point leaves the old database whole
+    // or the new one in place.
+    retireJournals(target.string());
     if (std::rename(staging.c_str(), target.c_str()) != 0) {
         std::remove(staging.c_str());
         return kAMDUndefinedError;

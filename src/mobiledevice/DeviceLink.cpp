@@ -7,7 +7,6 @@
 // failure (slot 3) at once, on the caller's thread, before it returns. The queue holds at
 // most kMaxQueuedBytes of file data: a device streaming faster than the host takes it waits.
 
-#include "Backend.h"
 #include "BackupPeer.h"
 #include "BoundedQueue.h"
 #include "DeviceRegistry.h"
@@ -44,8 +43,6 @@ struct DLDeviceListenerOpaque
 {
     int unused = 0;
 };
-
-namespace mobiledevice::sim {
 
 namespace {
 
@@ -116,7 +113,7 @@ std::string stringValue(plist_t node)
 
 } // namespace
 
-AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *callbacks, void *context,
+extern "C" AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *callbacks, void *context,
                                                             DLConnectionRef *connection)
 {
     if (!connection)
@@ -131,7 +128,7 @@ AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *callback
     return kAMDSuccess;
 }
 
-AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo, char **errorDescription)
+extern "C" AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo, char **errorDescription)
 {
     if (!connections().contains(connection) || !connectionInfo || plist_get_node_type(connectionInfo) != PLIST_DICT) {
         describe(errorDescription, "The connection dictionary is invalid");
@@ -171,7 +168,7 @@ AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo, char **er
     return kAMDSuccess;
 }
 
-AMDError DLSetRootDirectory(DLConnectionRef connection, const char *path)
+extern "C" AMDError DLSetRootDirectory(DLConnectionRef connection, const char *path)
 {
     if (!connections().contains(connection) || !connection->peer || !path)
         return kAMDInvalidArgumentError;
@@ -179,7 +176,7 @@ AMDError DLSetRootDirectory(DLConnectionRef connection, const char *path)
     return kAMDSuccess;
 }
 
-AMDError DLProcessMessage(DLConnectionRef connection, plist_t message, char **errorDescription)
+extern "C" AMDError DLProcessMessage(DLConnectionRef connection, plist_t message, char **errorDescription)
 {
     if (!connections().contains(connection) || !connection->peer) {
         describe(errorDescription, "Not connected");
@@ -202,7 +199,7 @@ AMDError DLProcessMessage(DLConnectionRef connection, plist_t message, char **er
     return error;
 }
 
-AMDError DLWaitForMessage(DLConnectionRef connection, double timeout, char **errorDescription)
+extern "C" AMDError DLWaitForMessage(DLConnectionRef connection, double timeout, char **errorDescription)
 {
     if (!connections().contains(connection))
         return kAMDInvalidArgumentError;
@@ -244,7 +241,7 @@ AMDError DLWaitForMessage(DLConnectionRef connection, double timeout, char **err
     return kAMDSuccess;
 }
 
-AMDError DLSendFile(DLConnectionRef connection, const char *path, plist_t options, char **errorDescription)
+extern "C" AMDError DLSendFile(DLConnectionRef connection, const char *path, plist_t options, char **errorDescription)
 {
     if (!connections().contains(connection) || !connection->peer) {
         describe(errorDescription, "Not connected");
@@ -256,7 +253,7 @@ AMDError DLSendFile(DLConnectionRef connection, const char *path, plist_t option
     return error;
 }
 
-AMDError DLDisconnect(DLConnectionRef connection, const char *)
+extern "C" AMDError DLDisconnect(DLConnectionRef connection, const char *)
 {
     if (!connections().contains(connection))
         return kAMDInvalidArgumentError;
@@ -264,7 +261,7 @@ AMDError DLDisconnect(DLConnectionRef connection, const char *)
     return kAMDSuccess;
 }
 
-AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
+extern "C" AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
 {
     if (!connections().remove(connection))
         return kAMDInvalidArgumentError;
@@ -273,7 +270,7 @@ AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
     return kAMDSuccess;
 }
 
-AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
+extern "C" AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
 {
     if (!listener)
         return kAMDInvalidArgumentError;
@@ -283,7 +280,7 @@ AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
     return kAMDSuccess;
 }
 
-AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, const char *deviceIdentifier,
+extern "C" AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, const char *deviceIdentifier,
                                                   double timeout, DLDeviceRef *device)
 {
     if (device)
@@ -303,7 +300,7 @@ AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, const char 
     }
 }
 
-plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, const char *key, AMDError *error)
+extern "C" plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, const char *key, AMDError *error)
 {
     AMDError status = kAMDSuccess;
     SimDevice *device = enterDevice(reinterpret_cast<AMDeviceRef>(ref), "DLDeviceCopyAMDValue", status);
@@ -314,5 +311,3 @@ plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, const char *ke
         *error = status;
     return value;
 }
-
-} // namespace mobiledevice::sim

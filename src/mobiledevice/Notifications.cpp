@@ -1,21 +1,27 @@
-// Device notifications of the simulated devices.
+// Device notifications and the run-loop source that delivers them.
 
-#include "Backend.h"
+#include "CallbackQueue.h"
 #include "DeviceRegistry.h"
 
 using namespace mobiledevice;
 
-namespace mobiledevice::sim {
-
-AMDError AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_t, uint32_t,
+extern "C" AMDError AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_t, uint32_t,
                                                   void *context, AMDeviceNotificationRef *subscription)
 {
     return DeviceRegistry::instance().subscribe(callback, context, subscription);
 }
 
-AMDError AMDeviceNotificationUnsubscribe(AMDeviceNotificationRef subscription)
+extern "C" AMDError AMDeviceNotificationUnsubscribe(AMDeviceNotificationRef subscription)
 {
     return DeviceRegistry::instance().unsubscribe(subscription);
 }
 
-} // namespace mobiledevice::sim
+extern "C" int AMDRunLoopSourceGetDescriptor(void)
+{
+    return CallbackQueue::instance().descriptor();
+}
+
+extern "C" int AMDRunLoopSourcePerform(void)
+{
+    return CallbackQueue::instance().perform();
+}

@@ -28,8 +28,9 @@ void AppDelegate::applicationWillFinishLaunching()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // Newer devices' note bodies need the host's notes framework, which Linux lacks.
-    gHasNotesFramework.store(false);
+    // Newer devices' note bodies are read by our own decoder (extract/NoteDocument), which
+    // is always there.
+    gHasNotesFramework.store(true);
     weIn = false;
     // The telemetry component starts here, with its services. The single-instance check
     // ran before the window touched any stored data, so only one copy sends.

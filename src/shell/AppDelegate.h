@@ -54,6 +54,6 @@ public:
     bool weIn = false;
 };
 
-// Whether a notes framework for newer devices' note bodies is present (never on Linux; the
-// notes code reads it).
+// Whether newer devices' note bodies can be decoded: set at launch, since our own decoder
+// (extract/NoteDocument) is always there; the notes reading shows an error note without it.
 extern std::atomic<bool> gHasNotesFramework;

@@ -1,5 +1,4 @@
 #include "FRWindow.h"
-#include "device/DownloadEngine.h"
 
 #include "ErrorSheet.h"
 #include "GuiProviders.h"
@@ -59,8 +58,6 @@ FRWindow::FRWindow(AppController *device, AppDelegate *delegate, QWidget *parent
 {
     setWindowTitle(QStringLiteral("Quillon"));
     mErrorSheet = new ErrorSheet(this);
-    if (mDevice)
-        mDownloadEngine = new DownloadEngine(*mDevice, *this, this);
     buildStrip();
 }
 
@@ -199,11 +196,6 @@ void FRWindow::setSMSText(const QString &html, bool, const FRSMSInfo *)
     // The conversation view comes with the messages list; its attachments are written with
     // DisplayFiles and it loads `html` with the temporary folder's file URL as base.
     Q_UNUSED(html);
-}
-
-void FRWindow::setNoteText(const FRNoteInfo *)
-{
-    // The note viewer comes with the notes list, in the same way as conversations.
 }
 
 void FRWindow::setStatusMessage(const QString &text, const QString &status, const QString &deviceName)

@@ -26,7 +26,6 @@
 
 #include "interfaces/DeviceFilesWindow.h"
 #include "interfaces/FRWindowHub.h"
-#include "interfaces/TransferWindow.h"
 #include "interfaces/WindowInterface.h"
 #include "window/DevicesMenu.h"
 
@@ -40,8 +39,6 @@
 
 class AppController;
 class AppDelegate;
-class DownloadEngine;
-class TransferStatusSheet;
 class ErrorSheet;
 class QNSecurityWindow;
 class LNSSourceListView;
@@ -54,11 +51,7 @@ class QStackedWidget;
 class QTimer;
 class QToolBar;
 
-class FRWindow : public QMainWindow,
-                 public FRWindowHub,
-                 public DeviceFilesWindow,
-                 public WindowInterface,
-                 public TransferWindow
+class FRWindow : public QMainWindow, public FRWindowHub, public DeviceFilesWindow, public WindowInterface
 {
     Q_OBJECT
 
@@ -192,7 +185,7 @@ public:
 
     // --- Error reports (FRWindow+DeviceState.cpp) ---------------------------------------------
     // The error sheet with one "OK" button; any thread. A code of 0 adds no code line.
-    void reportError(const QString &title, const QString &message, long code) override;
+    void reportError(const QString &title, const QString &message, long code);
     ErrorSheet *errorSheet() const { return mErrorSheet; }
 
     // FRWindowHub
@@ -200,8 +193,9 @@ public:
     void closeup() override;
     void setStatusMessage(const QString &text, const QString &status, const QString &deviceName) override;
     void reportiTunes81Required() override;
-    void setThreadRunning(bool running) override { mThreadRunning.store(running); }
-    void initiateIndeterminateProgressAfterAFewSeconds(const QString &headline) override;
+    void setThreadRunning(bool running) override { mThreadRunning = running; }
+    // The delayed progress sheet comes with the transfer progress sheet.
+    void initiateIndeterminateProgressAfterAFewSeconds(const QString &) override {}
     void loadArchiveWindows() override;
     void setupDevice() override;
     void updateDevicesMenuContents(const QList<ConnectedDeviceEntry> &entries) override;
@@ -234,7 +228,12 @@ public:
     // The message and note views come with the messages and notes lists; until then these
     // only prepare what those views will load.
     void setSMSText(const QString &html, bool isHTML, const FRSMSInfo *smsid) override;
-    void setNoteText(const FRNoteInfo *note) override;
+    void setNoteText(const FRNoteInfo *note) override; // FRWindow+Notes.cpp
+    void editNote(const std::shared_ptr<FRNoteInfo> &note) override;
+    bool checkForFileType(const QString &path) const override;
+    QStringList downloadFiles(const QList<std::shared_ptr<FRNoteInfo>> &notes, const QString &path, bool makeUnique,
+                              bool atRoot) override;
+    NotesDataController *notesDataController() const override;
     void updatePlaybackUI() override;
     bool isSMSMode() const override;
     bool isCallMode() const override;
@@ -268,26 +267,6 @@ public:
     void appsChanged() override {}
     void appIconFetched(const QString &) override {}
 
-    // --- Transfers: progress, cancel, the export engine (FRWindow+Transfers.cpp) -------------
-    // The export engine every list copies through (see device/DownloadEngine.h).
-    QStringList downloadFiles(const QList<DownloadItem> &items, const QString &path, bool makeUnique,
-                              bool atRoot) override;
-    DownloadEngine *downloadEngine() const { return mDownloadEngine; }
-    // TransferWindow
-    bool running() const override;
-    void startTransferProgress(const QString &headline) override;
-    void askReplace(const QString &title, const QString &text, const QStringList &buttons,
-                    std::function<void(int button)> answer) override;
-    // Starts the 0.05 s poll that shows, updates and closes the status sheet.
-    void waitForThreadToFinish(const QString &headline);
-    // One tick of the poll.
-    void checkForFinished();
-    void doInitiateIndeterminateProgress(const QString &headline);
-    void updateProgressAfterAFewSeconds(const QString &headline);
-    void cancelIndeterminateProgressAfterAFewSeconds() { mThreadRunning.store(false); }
-    void cancelClicked();
-    TransferStatusSheet *statusSheet() const { return mStatusSheet; }
-
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -306,7 +285,7 @@ private:
     QRect mOpenedRect;
     bool mFirstTime = true;
     bool mSecondTime = false;
-    std::atomic<bool> mThreadRunning{false}; // workers clear it
+    bool mThreadRunning = false;
     QTimer *mSetupTimer = nullptr;
     QString mCurrentMode;
     ListControllerInterface *itunesController = nullptr;
@@ -342,14 +321,5 @@ private:
     QLabel *mStatusIcon = nullptr;
     QLabel *mStatusText = nullptr;
     QString mStatusColour;
-    DownloadEngine *mDownloadEngine = nullptr;
-    TransferStatusSheet *mStatusSheet = nullptr;
-    QTimer *mPollTimer = nullptr;
-    QString mPollHeadline;
-    double mTimerTimes = 0;
-    bool mIndeterminate = false;
-    bool mIndeterminatePending = false;
-    double mTransferMaximum = 0; // uploads set it
-    int mBarWidth = 0;
 };
 

@@ -1,10 +1,12 @@
 #include "MainInterface.h"
 
 #include "FRWindow.h"
-#include "window/DesktopFileOpener.h"
 #include "window/EmojiPictureScalerImage.h"
 #include "archive/ui/ArchiveSheetDialogs.h"
 #include "device/AppController.h"
+#include "personal/NotesDataController.h"
+#include "personal/ui/NotesListView.h"
+#include "window/FRTableView.h"
 #include "platform/Paths.h"
 #include "shell/AppDelegate.h"
 #include "shell/GetPID.h"
@@ -122,9 +124,6 @@ int runMainInterface(int argc, char **argv)
     // Core scales emoji pictures through the window library's image code.
     static EmojiPictureScalerImage emojiPictureScaler;
     EmojiPictureScaler::install(&emojiPictureScaler);
-    // Files written by transfers are opened and revealed through the desktop.
-    static DesktopFileOpener fileOpener;
-    FileOpener::install(&fileOpener);
     // The entry's re-execution step ran before there was a logger to tell.
     logRespawnOutcome();
 
@@ -150,6 +149,12 @@ int runMainInterface(int argc, char **argv)
     AppDelegate delegate;
     FRWindow window(controller.get(), &delegate);
     delegate.mainWindow = &window;
+    // The notes list; the window owns it, its table shows it.
+    auto *notes = new NotesDataController(controller.get(), &window);
+    notes->setWindow(&window);
+    window.setNotesController(notes);
+    if (auto *noteList = window.findChild<FRTableView *>(QStringLiteral("noteList")))
+        new NotesListView(notes, noteList);
     // The archive actions ask on the main window until the archive manager exists.
     ArchiveSheets::install(new ArchiveSheetDialogs(&window));
     controller->awakeFromNib();
