@@ -15,6 +15,7 @@ packages=(
   unrtf libxml2-utils
   iproute2
   gdb
+  libimobiledevice-dev libusbmuxd-dev
 )
 
 missing=()

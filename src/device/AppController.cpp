@@ -1,6 +1,7 @@
 #include "AppController.h"
 
 #include "archive/QNArchive.h"
+#include "device/FolderSizer.h"
 #include "device/MobileDeviceFramework.h"
 #include "device/MobileDeviceRunLoopSource.h"
 #include "interfaces/FRWindowHub.h"
@@ -36,6 +37,8 @@ AppController::~AppController()
 {
     AppController *self = this;
     gSharedAppController.compare_exchange_strong(self, nullptr);
+    // The size worker may be walking this controller's device.
+    FolderSizer::shutdown();
 }
 
 void AppController::awakeFromNib()

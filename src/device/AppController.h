@@ -277,8 +277,8 @@ public:
     void disconnectPTP();
     bool cameraLinked() const { return mCameraLinked.load(); }
 
-    // Services of neighbouring subsystems that the device life cycle calls. Until those
-    // subsystems land they are the stand-ins in AppController+Neighbours.cpp.
+    // Services of neighbouring subsystems that the device life cycle calls; each lives in
+    // its subsystem's files (stopSizeThread: device/FSNodeInfo.cpp, never waits).
     void updateStatusMessage();
     void freeSpaceRound(); // one round of the endless free-space thread
     void loadAppList();

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+struct DownloadItem;
 class FRNoteInfo;
 class FRSMSInfo;
 class ListControllerInterface;
@@ -67,6 +68,16 @@ public:
     // The delayed progress sheet of photo and media loads.
     virtual void setThreadRunning(bool running) = 0;
     virtual void initiateIndeterminateProgressAfterAFewSeconds(const QString &text) = 0;
+
+    // The export engine (device/DownloadEngine.h): copies the items into the folder `path`,
+    // naming clashes uniquely (`makeUnique`) or asking; device paths are absolute (`atRoot`) or
+    // below the file service's start folder. The final names, or empty when nothing starts
+    // now. Windows without transfers copy nothing.
+    virtual QStringList downloadFiles(const QList<DownloadItem> & /*items*/, const QString & /*path*/,
+                                      bool /*makeUnique*/, bool /*atRoot*/)
+    {
+        return {};
+    }
 
     // The messages controller of the window (the message cell and the printable table read it).
     virtual ListControllerInterface *dataController() const = 0;

@@ -1,6 +1,7 @@
 // File connections, folders, item and device information, removal, renames and the
 // modification-time operation.
 
+#include "Backend.h"
 #include "AFCSupport.h"
 #include "DeviceRegistry.h"
 
@@ -59,6 +60,8 @@ AFCConnectionOpaque *enterFileConnection(AFCConnectionRef ref, const char *entry
 
 using namespace mobiledevice;
 
+namespace mobiledevice::sim {
+
 namespace {
 
 // Closes a descriptor when leaving scope.
@@ -97,7 +100,7 @@ AFCDictionaryRef newDictionary(SimDevice *device, std::vector<std::pair<std::str
 
 } // namespace
 
-extern "C" AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t, AFCConnectionRef *connection)
+AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t, AFCConnectionRef *connection)
 {
     if (!connection || !serviceConnections().contains(service))
         return kAFCInvalidArgumentError;
@@ -116,7 +119,7 @@ extern "C" AFCError AFCConnectionOpen(AMDServiceConnectionRef service, uint32_t,
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCConnectionClose(AFCConnectionRef ref)
+AFCError AFCConnectionClose(AFCConnectionRef ref)
 {
     if (!fileConnections().remove(ref))
         return kAFCInvalidArgumentError;
@@ -133,7 +136,7 @@ extern "C" AFCError AFCConnectionClose(AFCConnectionRef ref)
     return fault ? *fault : kAFCSuccess;
 }
 
-extern "C" AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecureIOContextRef context)
+AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecureIOContextRef context)
 {
     if (!fileConnections().contains(ref))
         return kAFCInvalidArgumentError;
@@ -147,7 +150,7 @@ extern "C" AFCError AFCConnectionSetSecureContext(AFCConnectionRef ref, AMDSecur
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFCDirectoryRef *directory)
+AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFCDirectoryRef *directory)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCDirectoryOpen", error);
@@ -194,7 +197,7 @@ extern "C" AFCError AFCDirectoryOpen(AFCConnectionRef ref, const char *path, AFC
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef directory, char **name)
+AFCError AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef directory, char **name)
 {
     AFCError error;
     enterFileConnection(ref, "AFCDirectoryRead", error);
@@ -210,7 +213,7 @@ extern "C" AFCError AFCDirectoryRead(AFCConnectionRef ref, AFCDirectoryRef direc
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCDirectoryClose(AFCConnectionRef ref, AFCDirectoryRef directory)
+AFCError AFCDirectoryClose(AFCConnectionRef ref, AFCDirectoryRef directory)
 {
     if (!directories().remove(directory))
         return kAFCInvalidArgumentError;
@@ -220,7 +223,7 @@ extern "C" AFCError AFCDirectoryClose(AFCConnectionRef ref, AFCDirectoryRef dire
     return error == kAFCInvalidArgumentError ? kAFCSuccess : error;
 }
 
-extern "C" AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
+AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCDirectoryCreate", error);
@@ -260,7 +263,7 @@ extern "C" AFCError AFCDirectoryCreate(AFCConnectionRef ref, const char *path)
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCFileInfoOpen(AFCConnectionRef ref, const char *path, AFCDictionaryRef *info)
+AFCError AFCFileInfoOpen(AFCConnectionRef ref, const char *path, AFCDictionaryRef *info)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileInfoOpen", error);
@@ -304,7 +307,7 @@ extern "C" AFCError AFCFileInfoOpen(AFCConnectionRef ref, const char *path, AFCD
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCDeviceInfoOpen(AFCConnectionRef ref, AFCDictionaryRef *info)
+AFCError AFCDeviceInfoOpen(AFCConnectionRef ref, AFCDictionaryRef *info)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCDeviceInfoOpen", error);
@@ -333,7 +336,7 @@ extern "C" AFCError AFCDeviceInfoOpen(AFCConnectionRef ref, AFCDictionaryRef *in
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCKeyValueRead(AFCDictionaryRef info, char **key, char **value)
+AFCError AFCKeyValueRead(AFCDictionaryRef info, char **key, char **value)
 {
     if (!key || !value || !dictionaries().contains(info))
         return kAFCInvalidArgumentError;
@@ -349,7 +352,7 @@ extern "C" AFCError AFCKeyValueRead(AFCDictionaryRef info, char **key, char **va
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCKeyValueClose(AFCDictionaryRef info)
+AFCError AFCKeyValueClose(AFCDictionaryRef info)
 {
     if (!dictionaries().remove(info))
         return kAFCInvalidArgumentError;
@@ -357,7 +360,7 @@ extern "C" AFCError AFCKeyValueClose(AFCDictionaryRef info)
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCRemovePath(AFCConnectionRef ref, const char *path)
+AFCError AFCRemovePath(AFCConnectionRef ref, const char *path)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCRemovePath", error);
@@ -381,7 +384,7 @@ extern "C" AFCError AFCRemovePath(AFCConnectionRef ref, const char *path)
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCRenamePath(AFCConnectionRef ref, const char *from, const char *to)
+AFCError AFCRenamePath(AFCConnectionRef ref, const char *from, const char *to)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCRenamePath", error);
@@ -402,7 +405,7 @@ extern "C" AFCError AFCRenamePath(AFCConnectionRef ref, const char *from, const 
     return kAFCSuccess;
 }
 
-extern "C" AFCOperationRef AFCOperationCreateSetModTime(const char *path, uint64_t nanoseconds)
+AFCOperationRef AFCOperationCreateSetModTime(const char *path, uint64_t nanoseconds)
 {
     if (!path)
         return nullptr;
@@ -413,13 +416,13 @@ extern "C" AFCOperationRef AFCOperationCreateSetModTime(const char *path, uint64
     return operation;
 }
 
-extern "C" void AFCOperationRelease(AFCOperationRef operation)
+void AFCOperationRelease(AFCOperationRef operation)
 {
     if (operations().remove(operation))
         delete operation;
 }
 
-extern "C" AFCError AFCConnectionProcessOperation(AFCConnectionRef ref, AFCOperationRef operation, double)
+AFCError AFCConnectionProcessOperation(AFCConnectionRef ref, AFCOperationRef operation, double)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCConnectionProcessOperation", error);
@@ -446,3 +449,5 @@ extern "C" AFCError AFCConnectionProcessOperation(AFCConnectionRef ref, AFCOpera
         return afcErrorFromErrno(errno);
     return kAFCSuccess;
 }
+
+} // namespace mobiledevice::sim

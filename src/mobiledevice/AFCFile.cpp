@@ -2,6 +2,7 @@
 // write(2) per call; the fault file can cut, fail or slow a transfer, or unplug the device
 // in the middle of one.
 
+#include "Backend.h"
 #include "AFCSupport.h"
 #include "DeviceRegistry.h"
 
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 using namespace mobiledevice;
+
+namespace mobiledevice::sim {
 
 namespace {
 
@@ -32,7 +35,7 @@ bool flagsForMode(uint64_t mode, int &flags)
 
 } // namespace
 
-extern "C" AFCError AFCFileRefOpen(AFCConnectionRef ref, const char *path, uint64_t mode, AFCFileRef *file)
+AFCError AFCFileRefOpen(AFCConnectionRef ref, const char *path, uint64_t mode, AFCFileRef *file)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefOpen", error);
@@ -70,7 +73,7 @@ extern "C" AFCError AFCFileRefOpen(AFCConnectionRef ref, const char *path, uint6
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCFileRefRead(AFCConnectionRef ref, AFCFileRef file, void *buffer, uint32_t *length)
+AFCError AFCFileRefRead(AFCConnectionRef ref, AFCFileRef file, void *buffer, uint32_t *length)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefRead", error);
@@ -116,7 +119,7 @@ extern "C" AFCError AFCFileRefRead(AFCConnectionRef ref, AFCFileRef file, void *
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCFileRefWrite(AFCConnectionRef ref, AFCFileRef file, const void *buffer, uint32_t length)
+AFCError AFCFileRefWrite(AFCConnectionRef ref, AFCFileRef file, const void *buffer, uint32_t length)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefWrite", error);
@@ -152,7 +155,7 @@ extern "C" AFCError AFCFileRefWrite(AFCConnectionRef ref, AFCFileRef file, const
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCFileRefSeek(AFCConnectionRef ref, AFCFileRef file, int64_t offset, uint64_t whence)
+AFCError AFCFileRefSeek(AFCConnectionRef ref, AFCFileRef file, int64_t offset, uint64_t whence)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefSeek", error);
@@ -174,7 +177,7 @@ extern "C" AFCError AFCFileRefSeek(AFCConnectionRef ref, AFCFileRef file, int64_
     return kAFCSuccess;
 }
 
-extern "C" AFCError AFCFileRefClose(AFCConnectionRef ref, AFCFileRef file)
+AFCError AFCFileRefClose(AFCConnectionRef ref, AFCFileRef file)
 {
     AFCError error;
     AFCConnectionOpaque *connection = enterFileConnection(ref, "AFCFileRefClose", error);
@@ -191,3 +194,5 @@ extern "C" AFCError AFCFileRefClose(AFCConnectionRef ref, AFCFileRef file)
     }
     return error;
 }
+
+} // namespace mobiledevice::sim

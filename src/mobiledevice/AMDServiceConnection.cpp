@@ -1,5 +1,6 @@
 // Service start and the service-connection entry points (property-list messages).
 
+#include "Backend.h"
 #include "EntryPointSupport.h"
 #include "ServiceStart.h"
 
@@ -80,6 +81,8 @@ AMDError startService(SimDevice *device, const char *serviceName, bool secure, A
 
 using namespace mobiledevice;
 
+namespace mobiledevice::sim {
+
 namespace {
 
 // The service connection behind `ref` when the call may go on; `error` says why not.
@@ -153,26 +156,26 @@ AMDError receiveMessage(AMDServiceConnectionRef ref, plist_t *message, const cha
 
 } // namespace
 
-extern "C" AMDSecureIOContextRef AMDServiceConnectionGetSecureIOContext(AMDServiceConnectionRef ref)
+AMDSecureIOContextRef AMDServiceConnectionGetSecureIOContext(AMDServiceConnectionRef ref)
 {
     if (!serviceConnections().contains(ref) || !ref->secure)
         return nullptr;
     return &ref->context;
 }
 
-extern "C" AMDError AMDServiceConnectionSendMessage(AMDServiceConnectionRef ref, plist_t message, uint32_t)
+AMDError AMDServiceConnectionSendMessage(AMDServiceConnectionRef ref, plist_t message, uint32_t)
 {
     return sendMessage(ref, message, "AMDServiceConnectionSendMessage");
 }
 
-extern "C" AMDError AMDServiceConnectionReceiveMessage(AMDServiceConnectionRef ref, plist_t *message, uint32_t *format)
+AMDError AMDServiceConnectionReceiveMessage(AMDServiceConnectionRef ref, plist_t *message, uint32_t *format)
 {
     if (format)
         *format = kAMDPropertyListBinary;
     return receiveMessage(ref, message, "AMDServiceConnectionReceiveMessage");
 }
 
-extern "C" AMDError AMDServiceConnectionInvalidate(AMDServiceConnectionRef ref)
+AMDError AMDServiceConnectionInvalidate(AMDServiceConnectionRef ref)
 {
     if (!serviceConnections().contains(ref) || ref->ownedByFileConnection)
         return kAMDInvalidArgumentError;
@@ -182,12 +185,14 @@ extern "C" AMDError AMDServiceConnectionInvalidate(AMDServiceConnectionRef ref)
     return kAMDSuccess;
 }
 
-extern "C" AMDError AMDeviceSendMessage(AMDServiceConnectionRef ref, plist_t message)
+AMDError AMDeviceSendMessage(AMDServiceConnectionRef ref, plist_t message)
 {
     return sendMessage(ref, message, "AMDeviceSendMessage");
 }
 
-extern "C" AMDError AMDeviceReceiveMessage(AMDServiceConnectionRef ref, plist_t *message)
+AMDError AMDeviceReceiveMessage(AMDServiceConnectionRef ref, plist_t *message)
 {
     return receiveMessage(ref, message, "AMDeviceReceiveMessage");
 }
+
+} // namespace mobiledevice::sim

@@ -1,5 +1,6 @@
 // The device entry points: connection, pairing, sessions, values, apps, power and wake-up.
 
+#include "Backend.h"
 #include "EntryPointSupport.h"
 #include "ServiceStart.h"
 
@@ -8,6 +9,8 @@
 #include <dirent.h>
 
 using namespace mobiledevice;
+
+namespace mobiledevice::sim {
 
 namespace {
 
@@ -22,7 +25,7 @@ bool validBundleId(const char *bundleId)
 
 } // namespace
 
-extern "C" AMDError AMDeviceConnect(AMDeviceRef ref)
+AMDError AMDeviceConnect(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceConnect", error);
@@ -33,7 +36,7 @@ extern "C" AMDError AMDeviceConnect(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-extern "C" AMDError AMDeviceDisconnect(AMDeviceRef ref)
+AMDError AMDeviceDisconnect(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceDisconnect", error);
@@ -48,14 +51,14 @@ extern "C" AMDError AMDeviceDisconnect(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-extern "C" int AMDeviceIsPaired(AMDeviceRef ref)
+int AMDeviceIsPaired(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceIsPaired", error);
     return !error && device->paired() ? 1 : 0;
 }
 
-extern "C" AMDError AMDeviceValidatePairing(AMDeviceRef ref)
+AMDError AMDeviceValidatePairing(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceValidatePairing", error);
@@ -83,17 +86,17 @@ static AMDError pairDevice(AMDeviceRef ref, const char *entryPoint)
     return device->pair();
 }
 
-extern "C" AMDError AMDevicePair(AMDeviceRef ref)
+AMDError AMDevicePair(AMDeviceRef ref)
 {
     return pairDevice(ref, "AMDevicePair");
 }
 
-extern "C" AMDError AMDevicePairWithOptions(AMDeviceRef ref, plist_t)
+AMDError AMDevicePairWithOptions(AMDeviceRef ref, plist_t)
 {
     return pairDevice(ref, "AMDevicePairWithOptions");
 }
 
-extern "C" AMDError AMDeviceStartSession(AMDeviceRef ref)
+AMDError AMDeviceStartSession(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceStartSession", error);
@@ -113,7 +116,7 @@ extern "C" AMDError AMDeviceStartSession(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-extern "C" AMDError AMDeviceStopSession(AMDeviceRef ref)
+AMDError AMDeviceStopSession(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceStopSession", error);
@@ -124,7 +127,7 @@ extern "C" AMDError AMDeviceStopSession(AMDeviceRef ref)
     return kAMDSuccess;
 }
 
-extern "C" AMDError AMDeviceStartService(AMDeviceRef ref, const char *serviceName, AMDServiceConnectionRef *service)
+AMDError AMDeviceStartService(AMDeviceRef ref, const char *serviceName, AMDServiceConnectionRef *service)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceStartService", error);
@@ -133,7 +136,7 @@ extern "C" AMDError AMDeviceStartService(AMDeviceRef ref, const char *serviceNam
     return startService(device, serviceName, false, service);
 }
 
-extern "C" AMDError AMDeviceSecureStartService(AMDeviceRef ref, const char *serviceName, plist_t,
+AMDError AMDeviceSecureStartService(AMDeviceRef ref, const char *serviceName, plist_t,
                                                AMDServiceConnectionRef *service)
 {
     AMDError error;
@@ -143,7 +146,7 @@ extern "C" AMDError AMDeviceSecureStartService(AMDeviceRef ref, const char *serv
     return startService(device, serviceName, true, service);
 }
 
-extern "C" AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char *bundleId, plist_t options,
+AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char *bundleId, plist_t options,
                                                     AMDServiceConnectionRef *service)
 {
     AMDError error;
@@ -185,7 +188,7 @@ extern "C" AMDError AMDeviceStartHouseArrestService(AMDeviceRef ref, const char 
     return kAMDSuccess;
 }
 
-extern "C" AMDError AMDeviceLookupApplications(AMDeviceRef ref, plist_t options, plist_t *apps)
+AMDError AMDeviceLookupApplications(AMDeviceRef ref, plist_t options, plist_t *apps)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceLookupApplications", error);
@@ -240,7 +243,7 @@ extern "C" AMDError AMDeviceLookupApplications(AMDeviceRef ref, plist_t options,
     return kAMDSuccess;
 }
 
-extern "C" plist_t AMDeviceCopyValue(AMDeviceRef ref, const char *domain, const char *key)
+plist_t AMDeviceCopyValue(AMDeviceRef ref, const char *domain, const char *key)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceCopyValue", error);
@@ -256,14 +259,14 @@ extern "C" plist_t AMDeviceCopyValue(AMDeviceRef ref, const char *domain, const 
     return device->copyValue(domain, key);
 }
 
-extern "C" uint32_t AMDeviceGetInterfaceType(AMDeviceRef ref)
+uint32_t AMDeviceGetInterfaceType(AMDeviceRef ref)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceGetInterfaceType", error);
     return error ? static_cast<uint32_t>(kAMDInterfaceUnknown) : device->interfaceType();
 }
 
-extern "C" uint32_t AMDevicePowerAssertionCreate(AMDeviceRef ref, const char *, const char *, plist_t, double seconds,
+uint32_t AMDevicePowerAssertionCreate(AMDeviceRef ref, const char *, const char *, plist_t, double seconds,
                                                  AMDError *errorOut)
 {
     AMDError error;
@@ -279,7 +282,7 @@ extern "C" uint32_t AMDevicePowerAssertionCreate(AMDeviceRef ref, const char *, 
     return ++gAssertionNumber;
 }
 
-extern "C" AMDError AMDeviceCreateWakeupToken(AMDeviceRef ref, plist_t, plist_t *token)
+AMDError AMDeviceCreateWakeupToken(AMDeviceRef ref, plist_t, plist_t *token)
 {
     AMDError error;
     SimDevice *device = enterDevice(ref, "AMDeviceCreateWakeupToken", error);
@@ -298,7 +301,7 @@ extern "C" AMDError AMDeviceCreateWakeupToken(AMDeviceRef ref, plist_t, plist_t 
     return kAMDSuccess;
 }
 
-extern "C" AMDError AMDeviceWakeupUsingToken(plist_t token)
+AMDError AMDeviceWakeupUsingToken(plist_t token)
 {
     const std::string uniqueDeviceID = plistString(token, "UniqueDeviceID");
     if (uniqueDeviceID.empty() || plistString(token, "WakeupToken") != SimDevice::wakeupSecret(uniqueDeviceID))
@@ -306,12 +309,12 @@ extern "C" AMDError AMDeviceWakeupUsingToken(plist_t token)
     return DeviceRegistry::instance().wake(uniqueDeviceID) ? kAMDSuccess : kAMDWakeupTokenError;
 }
 
-extern "C" void AMDeviceRelease(AMDeviceRef)
+void AMDeviceRelease(AMDeviceRef)
 {
     // References stay valid for the life of the process (see SimDevice).
 }
 
-extern "C" plist_t AMDeviceSerialize(AMDeviceRef ref)
+plist_t AMDeviceSerialize(AMDeviceRef ref)
 {
     SimDevice *device = DeviceRegistry::instance().find(ref);
     if (!device)
@@ -324,8 +327,10 @@ extern "C" plist_t AMDeviceSerialize(AMDeviceRef ref)
     return result;
 }
 
-extern "C" char *AMDeviceCopyDeviceIdentifier(AMDeviceRef ref)
+char *AMDeviceCopyDeviceIdentifier(AMDeviceRef ref)
 {
     SimDevice *device = DeviceRegistry::instance().find(ref);
     return device ? strdup(device->uniqueDeviceID().c_str()) : nullptr;
 }
+
+} // namespace mobiledevice::sim

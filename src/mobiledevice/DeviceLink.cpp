@@ -7,6 +7,7 @@
 // failure (slot 3) at once, on the caller's thread, before it returns. The queue holds at
 // most kMaxQueuedBytes of file data: a device streaming faster than the host takes it waits.
 
+#include "Backend.h"
 #include "BackupPeer.h"
 #include "BoundedQueue.h"
 #include "DeviceRegistry.h"
@@ -43,6 +44,8 @@ struct DLDeviceListenerOpaque
 {
     int unused = 0;
 };
+
+namespace mobiledevice::sim {
 
 namespace {
 
@@ -113,7 +116,7 @@ std::string stringValue(plist_t node)
 
 } // namespace
 
-extern "C" AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *callbacks, void *context,
+AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTable *callbacks, void *context,
                                                             DLConnectionRef *connection)
 {
     if (!connection)
@@ -128,7 +131,7 @@ extern "C" AMDError DLCreateDeviceLinkConnectionForComputer(const DLCallbackTabl
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo, char **errorDescription)
+AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo, char **errorDescription)
 {
     if (!connections().contains(connection) || !connectionInfo || plist_get_node_type(connectionInfo) != PLIST_DICT) {
         describe(errorDescription, "The connection dictionary is invalid");
@@ -168,7 +171,7 @@ extern "C" AMDError DLConnect(DLConnectionRef connection, plist_t connectionInfo
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLSetRootDirectory(DLConnectionRef connection, const char *path)
+AMDError DLSetRootDirectory(DLConnectionRef connection, const char *path)
 {
     if (!connections().contains(connection) || !connection->peer || !path)
         return kAMDInvalidArgumentError;
@@ -176,7 +179,7 @@ extern "C" AMDError DLSetRootDirectory(DLConnectionRef connection, const char *p
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLProcessMessage(DLConnectionRef connection, plist_t message, char **errorDescription)
+AMDError DLProcessMessage(DLConnectionRef connection, plist_t message, char **errorDescription)
 {
     if (!connections().contains(connection) || !connection->peer) {
         describe(errorDescription, "Not connected");
@@ -199,7 +202,7 @@ extern "C" AMDError DLProcessMessage(DLConnectionRef connection, plist_t message
     return error;
 }
 
-extern "C" AMDError DLWaitForMessage(DLConnectionRef connection, double timeout, char **errorDescription)
+AMDError DLWaitForMessage(DLConnectionRef connection, double timeout, char **errorDescription)
 {
     if (!connections().contains(connection))
         return kAMDInvalidArgumentError;
@@ -241,7 +244,7 @@ extern "C" AMDError DLWaitForMessage(DLConnectionRef connection, double timeout,
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLSendFile(DLConnectionRef connection, const char *path, plist_t options, char **errorDescription)
+AMDError DLSendFile(DLConnectionRef connection, const char *path, plist_t options, char **errorDescription)
 {
     if (!connections().contains(connection) || !connection->peer) {
         describe(errorDescription, "Not connected");
@@ -253,7 +256,7 @@ extern "C" AMDError DLSendFile(DLConnectionRef connection, const char *path, pli
     return error;
 }
 
-extern "C" AMDError DLDisconnect(DLConnectionRef connection, const char *)
+AMDError DLDisconnect(DLConnectionRef connection, const char *)
 {
     if (!connections().contains(connection))
         return kAMDInvalidArgumentError;
@@ -261,7 +264,7 @@ extern "C" AMDError DLDisconnect(DLConnectionRef connection, const char *)
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
+AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
 {
     if (!connections().remove(connection))
         return kAMDInvalidArgumentError;
@@ -270,7 +273,7 @@ extern "C" AMDError DLDeleteDeviceLinkConnection(DLConnectionRef connection)
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
+AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
 {
     if (!listener)
         return kAMDInvalidArgumentError;
@@ -280,7 +283,7 @@ extern "C" AMDError DLDeviceListenerCreate(DLDeviceListenerRef *listener)
     return kAMDSuccess;
 }
 
-extern "C" AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, const char *deviceIdentifier,
+AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, const char *deviceIdentifier,
                                                   double timeout, DLDeviceRef *device)
 {
     if (device)
@@ -300,7 +303,7 @@ extern "C" AMDError DLDeviceWaitForAttachedDevice(DLDeviceListenerRef listener, 
     }
 }
 
-extern "C" plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, const char *key, AMDError *error)
+plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, const char *key, AMDError *error)
 {
     AMDError status = kAMDSuccess;
     SimDevice *device = enterDevice(reinterpret_cast<AMDeviceRef>(ref), "DLDeviceCopyAMDValue", status);
@@ -311,3 +314,5 @@ extern "C" plist_t DLDeviceCopyAMDValue(DLDeviceRef ref, const char *domain, con
         *error = status;
     return value;
 }
+
+} // namespace mobiledevice::sim

@@ -1,4 +1,5 @@
 #include "FRWindow.h"
+#include "device/DownloadEngine.h"
 
 #include "ErrorSheet.h"
 #include "GuiProviders.h"
@@ -58,6 +59,8 @@ FRWindow::FRWindow(AppController *device, AppDelegate *delegate, QWidget *parent
 {
     setWindowTitle(QStringLiteral("Quillon"));
     mErrorSheet = new ErrorSheet(this);
+    if (mDevice)
+        mDownloadEngine = new DownloadEngine(*mDevice, *this, this);
     buildStrip();
 }
 

@@ -26,6 +26,7 @@
 
 #include "interfaces/DeviceFilesWindow.h"
 #include "interfaces/FRWindowHub.h"
+#include "interfaces/TransferWindow.h"
 #include "interfaces/WindowInterface.h"
 #include "window/DevicesMenu.h"
 
@@ -39,6 +40,8 @@
 
 class AppController;
 class AppDelegate;
+class DownloadEngine;
+class TransferStatusSheet;
 class ErrorSheet;
 class QNSecurityWindow;
 class LNSSourceListView;
@@ -51,7 +54,11 @@ class QStackedWidget;
 class QTimer;
 class QToolBar;
 
-class FRWindow : public QMainWindow, public FRWindowHub, public DeviceFilesWindow, public WindowInterface
+class FRWindow : public QMainWindow,
+                 public FRWindowHub,
+                 public DeviceFilesWindow,
+                 public WindowInterface,
+                 public TransferWindow
 {
     Q_OBJECT
 
@@ -185,7 +192,7 @@ public:
 
     // --- Error reports (FRWindow+DeviceState.cpp) ---------------------------------------------
     // The error sheet with one "OK" button; any thread. A code of 0 adds no code line.
-    void reportError(const QString &title, const QString &message, long code);
+    void reportError(const QString &title, const QString &message, long code) override;
     ErrorSheet *errorSheet() const { return mErrorSheet; }
 
     // FRWindowHub
@@ -193,9 +200,8 @@ public:
     void closeup() override;
     void setStatusMessage(const QString &text, const QString &status, const QString &deviceName) override;
     void reportiTunes81Required() override;
-    void setThreadRunning(bool running) override { mThreadRunning = running; }
-    // The delayed progress sheet comes with the transfer progress sheet.
-    void initiateIndeterminateProgressAfterAFewSeconds(const QString &) override {}
+    void setThreadRunning(bool running) override { mThreadRunning.store(running); }
+    void initiateIndeterminateProgressAfterAFewSeconds(const QString &headline) override;
     void loadArchiveWindows() override;
     void setupDevice() override;
     void updateDevicesMenuContents(const QList<ConnectedDeviceEntry> &entries) override;
@@ -267,6 +273,26 @@ public:
     void appsChanged() override {}
     void appIconFetched(const QString &) override {}
 
+    // --- Transfers: progress, cancel, the export engine (FRWindow+Transfers.cpp) -------------
+    // The export engine every list copies through (see device/DownloadEngine.h).
+    QStringList downloadFiles(const QList<DownloadItem> &items, const QString &path, bool makeUnique,
+                              bool atRoot) override;
+    DownloadEngine *downloadEngine() const { return mDownloadEngine; }
+    // TransferWindow
+    bool running() const override;
+    void startTransferProgress(const QString &headline) override;
+    void askReplace(const QString &title, const QString &text, const QStringList &buttons,
+                    std::function<void(int button)> answer) override;
+    // Starts the 0.05 s poll that shows, updates and closes the status sheet.
+    void waitForThreadToFinish(const QString &headline);
+    // One tick of the poll.
+    void checkForFinished();
+    void doInitiateIndeterminateProgress(const QString &headline);
+    void updateProgressAfterAFewSeconds(const QString &headline);
+    void cancelIndeterminateProgressAfterAFewSeconds() { mThreadRunning.store(false); }
+    void cancelClicked();
+    TransferStatusSheet *statusSheet() const { return mStatusSheet; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -285,7 +311,7 @@ private:
     QRect mOpenedRect;
     bool mFirstTime = true;
     bool mSecondTime = false;
-    bool mThreadRunning = false;
+    std::atomic<bool> mThreadRunning{false}; // workers clear it
     QTimer *mSetupTimer = nullptr;
     QString mCurrentMode;
     ListControllerInterface *itunesController = nullptr;
@@ -321,5 +347,14 @@ private:
     QLabel *mStatusIcon = nullptr;
     QLabel *mStatusText = nullptr;
     QString mStatusColour;
+    DownloadEngine *mDownloadEngine = nullptr;
+    TransferStatusSheet *mStatusSheet = nullptr;
+    QTimer *mPollTimer = nullptr;
+    QString mPollHeadline;
+    double mTimerTimes = 0;
+    bool mIndeterminate = false;
+    bool mIndeterminatePending = false;
+    double mTransferMaximum = 0; // uploads set it
+    int mBarWidth = 0;
 };
 

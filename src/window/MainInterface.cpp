@@ -1,6 +1,7 @@
 #include "MainInterface.h"
 
 #include "FRWindow.h"
+#include "window/DesktopFileOpener.h"
 #include "window/EmojiPictureScalerImage.h"
 #include "archive/ui/ArchiveSheetDialogs.h"
 #include "device/AppController.h"
@@ -124,6 +125,9 @@ int runMainInterface(int argc, char **argv)
     // Core scales emoji pictures through the window library's image code.
     static EmojiPictureScalerImage emojiPictureScaler;
     EmojiPictureScaler::install(&emojiPictureScaler);
+    // Files written by transfers are opened and revealed through the desktop.
+    static DesktopFileOpener fileOpener;
+    FileOpener::install(&fileOpener);
     // The entry's re-execution step ran before there was a logger to tell.
     logRespawnOutcome();
 
