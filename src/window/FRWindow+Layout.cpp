@@ -23,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QColumnView>
+#include "window/ICDragDropBrowser.h"
 #include <QLineEdit>
 #include <QListView>
 #include <QProgressBar>
@@ -208,11 +209,11 @@ void FRWindow::buildModeViews()
     auto *filesLayout = new QVBoxLayout(files);
     filesLayout->setContentsMargins(0, 0, 0, 0);
     appsView = pane(QStringLiteral("appsView"), files);
-    auto *fsBrowser = new QColumnView;
-    fsBrowser->setObjectName(QStringLiteral("fsBrowser"));
+    auto *browser = new ICDragDropBrowser(this);
+    setupFileBrowser(browser);
     appSplitView = split(QStringLiteral("appSplitView"), Qt::Horizontal,
                          pane(QStringLiteral("appsLeftSide"), appsView, new QListView),
-                         pane(QStringLiteral("appsRightSide"), appsView, fsBrowser), appsView);
+                         pane(QStringLiteral("appsRightSide"), appsView, browser), appsView);
     appsView->layout()->addWidget(appSplitView);
     filesLayout->addWidget(appsView);
 
@@ -424,8 +425,4 @@ bool FRWindow::addNotesFromPasteboard(const QStringList &, const QString &)
     return false;
 }
 
-bool FRWindow::uploadFromPasteboard(const QStringList &, const QString &)
-{
-    // Uploads come with the upload engine.
-    return false;
-}
+

@@ -8,10 +8,12 @@
 #include "FRWindow.h"
 
 #include "LNSSourceListView.h"
+#include "window/ICDragDropBrowser.h"
 #include "device/AppController.h"
 #include "interfaces/ListControllerInterface.h"
 #include "shell/VarnekLogger.h"
 
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -150,7 +152,9 @@ void FRWindow::changeModes()
     // Transfer and free-space threads read the mode; they see the new one from here on.
     const ModeRow *row = rowOf(mCurrentMode);
     mWindowMode.store(row ? row->mode : Mode::Other);
-    // Deselecting the file browser's columns comes with the file browser.
+    // A selection left in the browser would be acted on in the new mode.
+    if (fsBrowser && fsBrowser->selectionModel())
+        fsBrowser->selectionModel()->clearSelection();
     showModeView();
 
     // The container of the app last chosen is closed; the app list, which comes with the file

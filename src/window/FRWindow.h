@@ -41,6 +41,8 @@
 class AppController;
 class AppDelegate;
 class DownloadEngine;
+class DeviceFilesModel;
+class ICDragDropBrowser;
 class TransferStatusSheet;
 class ErrorSheet;
 class QNSecurityWindow;
@@ -143,10 +145,12 @@ public:
     void outlineViewSelectionDidChange();
     // Selects the row of `mode` in the sidebar (which then switches to it).
     bool selectSourceListMode(const QString &mode);
-    // A drop on the Notes or Disk row; the note import and the upload come with those
-    // features and answer NO until then.
+    // A drop on the Notes or Disk row; the note import comes with that feature and answers NO
+    // until then. The upload (FRWindow+Uploads.cpp) posts "DragMoveFinished" on every path.
     bool addNotesFromPasteboard(const QStringList &files, const QString &text);
     bool uploadFromPasteboard(const QStringList &files, const QString &destPath);
+    // Checks and starts an upload of local files into a device folder (browser path).
+    int uploadFiles(const QStringList &files, const QString &folder);
 
     // --- Layout (FRWindow+Layout.cpp) ------------------------------------------------------------
     // Restores the current mode's dividers and collapses every other mode's.
@@ -261,15 +265,14 @@ public:
 
     // DeviceFilesWindow
     Mode windowMode() const override { return mWindowMode.load(); }
-    // There is no file browser yet, so nothing lies outside the user area.
-    bool selectionIsInUserArea() const override { return true; }
+    bool selectionIsInUserArea() const override { return mSelectionInUserArea.load(); }
     // Until the list controllers exist every list is empty.
     int itemCount(Mode) const override { return 0; }
     QString subModeName() const override;
     void clearItemCounts() override {}
     void reportCantGetDirectoriesError(int code) override;
-    // The file browser and the app list do not exist yet: nothing to reload or redraw.
-    void reloadData() override {}
+    // The app list does not exist yet: nothing to redraw.
+    void reloadData() override;
     void appsChanged() override {}
     void appIconFetched(const QString &) override {}
 
@@ -292,6 +295,27 @@ public:
     void cancelIndeterminateProgressAfterAFewSeconds() { mThreadRunning.store(false); }
     void cancelClicked();
     TransferStatusSheet *statusSheet() const { return mStatusSheet; }
+
+    // --- The file browser and its commands (FRWindow+Browser.cpp) ------------------------------
+    void setupFileBrowser(ICDragDropBrowser *browser);
+    ICDragDropBrowser *fileBrowser() const { return fsBrowser; }
+    DeviceFilesModel *filesModel() const { return mFilesModel; }
+    // Lists `folder` (browser path) again and selects `selectFile` once it is listed.
+    void refreshPath(const QString &folder, const QString &selectFile);
+    void browserSelectionChanged();
+    QStringList getSelectedElements() const;
+    QString getSelectedDir() const;
+    void newFolder();
+    void makeNewFolder(const QString &typed);
+    void rename();
+    void doRename(const QString &oldPath, const QString &newPath);
+    void trash();
+    // The delete question's answer (1: Delete).
+    void askEraseSelected(int returnCode, const QStringList &items);
+    void doEraseSelected(const QStringList &items);
+    // A move dropped inside the browser; posts "DragMoveFinished" when handled.
+    void doMoveFiles(const QStringList &paths, const QString &folder);
+    int moveFiles(const QStringList &paths, const QString &folder);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -356,5 +380,10 @@ private:
     bool mIndeterminatePending = false;
     double mTransferMaximum = 0; // uploads set it
     int mBarWidth = 0;
+    ICDragDropBrowser *fsBrowser = nullptr;
+    DeviceFilesModel *mFilesModel = nullptr;
+    std::atomic<bool> mSelectionInUserArea{true}; // read by the free-space thread
+    QString mRenamingFile;
+    QString mPendingSelectFolder, mPendingSelectFile;
 };
 
