@@ -1,5 +1,6 @@
 #include "LaunchAtLoginController.h"
 
+#include "platform/DesktopEntryReader.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -16,49 +17,6 @@ QString resolved(const QString &path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(path).absoluteFilePath()) : canonical;
-}
-
-// The desktop-entry string escapes (\s \n \t \r \\), applied before Exec's own quoting.
-QString unescapeValue(const QString &value)
-{
-    QString out;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
-            out += c;
-            continue;
-        }
-        const QChar next = value.at(++i);
-        switch (next.unicode()) {
-        case 's': out += QLatin1Char(' '); break;
-        case 'n': out += QLatin1Char('\n'); break;
-        case 't': out += QLatin1Char('\t'); break;
-        case 'r': out += QLatin1Char('\r'); break;
-        default: out += next; break;
-        }
-    }
-    return out;
-}
-
-// The first argument of an Exec value: quoted with backslash escapes, or up to a space.
-QString firstArgument(const QString &exec)
-{
-    const QString value = exec.trimmed();
-    QString out;
-    if (value.startsWith(QLatin1Char('"'))) {
-        for (qsizetype i = 1; i < value.size(); ++i) {
-            const QChar c = value.at(i);
-            if (c == QLatin1Char('"'))
-                return out.replace(QLatin1String("%%"), QLatin1String("%"));
-            if (c == QLatin1Char('\\') && i + 1 < value.size())
-                out += value.at(++i);
-            else
-                out += c;
-        }
-        return {}; // no closing quote
-    }
-    out = value.section(QLatin1Char(' '), 0, 0);
-    return out.replace(QLatin1String("%%"), QLatin1String("%"));
 }
 
 } // namespace
@@ -127,31 +85,9 @@ QByteArray LaunchAtLoginController::desktopEntry(const QString &program)
 
 QString LaunchAtLoginController::programOfEntry(const QByteArray &entry)
 {
-    bool inMainGroup = false;
-    QString exec;
-    bool hidden = false;
-    for (const QByteArray &rawLine : entry.split('\n')) {
-        const QString line = QString::fromUtf8(rawLine).trimmed();
-        if (line.startsWith(QLatin1Char('['))) {
-            inMainGroup = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        if (!inMainGroup || line.startsWith(QLatin1Char('#')))
-            continue;
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
-        const QString key = line.left(eq).trimmed();
-        const QString value = line.mid(eq + 1).trimmed();
-        if (key == QLatin1String("Exec"))
-            exec = unescapeValue(value);
-        else if (key == QLatin1String("Hidden"))
-            hidden = value == QLatin1String("true");
-    }
-    if (hidden || exec.isEmpty())
-        return {};
-    // %-codes other than %% stand for files or URLs the launcher fills in.
-    return firstArgument(exec);
+    // QuillonHelper reads Quillon's own entry by the same rule.
+    return QString::fromStdString(
+        DesktopEntryReader::programOfEntry(std::string_view(entry.constData(), size_t(entry.size()))));
 }
 
 QString LaunchAtLoginController::findItemWithURL(const QUrl &url, const QString &inFileList)

@@ -4,6 +4,8 @@
 
 #include "FRWindow.h"
 
+#include "shell/SendToApplications.h"
+
 #include <QAction>
 #include <QToolBar>
 
@@ -74,9 +76,8 @@ void FRWindow::removeThese(const QStringList &remove, const QStringList &butNotT
     for (const QString &identifier : butNotThese) {
         if (indexOfToolbarItemWithIdentifier(identifier) >= 0)
             continue;
-        // The photo applications' send-to item needs one of them installed; that test comes
-        // with the send-to actions, so until then the item is left out.
-        if (identifier == kiPhoto)
+        // The photo send-to item needs a photo application to send to.
+        if (identifier == kiPhoto && !SendToApplications::hasPhotosApp() && !SendToApplications::hasiPhotoApp())
             continue;
         const int count = int(mToolbar->actions().size());
         int at;

@@ -104,7 +104,8 @@ void FRWindow::awakeFromNib()
         controller->excludeFromBackupOnThread(getTempDir(), true);
     GuiProviders::install();
     // The toolbar's items and the menus come with the toolbar and menus; the file browser's
-    // columns and actions with the file browser; the launch-on-attach helper with its set-up.
+    // columns and actions with the file browser.
+    stopOrStartAutoLaunch();
 
     // The window starts collapsed to the strip.
     resize(kInitialWidth, kCollapsedHeight);

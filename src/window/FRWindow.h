@@ -46,6 +46,7 @@ class ICDragDropBrowser;
 class TransferStatusSheet;
 class ErrorSheet;
 class QNSecurityWindow;
+class VKLogSubmitterSheet;
 class LNSSourceListView;
 class ListControllerInterface;
 class QLabel;
@@ -193,6 +194,18 @@ public:
     void deviceConnected();
     void deviceDisconnected();
     const DevicesMenu &devicesMenu() const { return mDevicesMenu; }
+
+    // --- Launch on attach (FRWindow+HelperApp.cpp) --------------------------------------------
+    // Installs, registers and starts QuillonHelper; stops, unregisters and deletes it.
+    void setupHelperApp();
+    void unsetupHelperApp();
+    // "AUTOLAUNCH" on: setupHelperApp, off: unsetupHelperApp. Start-up and the setting call it.
+    void stopOrStartAutoLaunch();
+
+    // --- Diagnostics (FRWindow+SendLogs.cpp) ----------------------------------------------------
+    // Shows the sheet that sends the logs to support (made on first use).
+    void sendLogs();
+    VKLogSubmitterSheet *logSubmitter() const;
 
     // --- Error reports (FRWindow+DeviceState.cpp) ---------------------------------------------
     // The error sheet with one "OK" button; any thread. A code of 0 adds no code line.
@@ -368,6 +381,7 @@ private:
     DevicesMenu mDevicesMenu;
     ErrorSheet *mErrorSheet = nullptr;
     QNSecurityWindow *mSecWindow = nullptr; // the backup-folder help, made on first use
+    QPointer<VKLogSubmitterSheet> mLogSubmitter; // the send-logs sheet, made on first use
     QLabel *mStatusIcon = nullptr;
     QLabel *mStatusText = nullptr;
     QString mStatusColour;

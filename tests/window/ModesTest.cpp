@@ -100,8 +100,9 @@ TEST(Modes, EveryModeHasItsViewToolbarSetControllerAndTests)
         {"AUDIOBOOK", Mode::Music, "musicBrowser", &c.itunes, "Book", media, true, false, false},
         {"PODCAST", Mode::Music, "musicBrowser", &c.itunes, "Podcast", media, true, true, false},
         {"RINGTONE", Mode::Music, "musicBrowser", &c.itunes, "Ringtone", media, true, true, false},
-        // Without a photo application the send-to item is left out.
-        {"PHOTOS", Mode::Photos, "photoBrowser", &c.iphoto, "", {"Delete", "Archive", "Backups"}, false, false, false},
+        // Photos are sent to an album folder: the send-to item is there.
+        {"PHOTOS", Mode::Photos, "photoBrowser", &c.iphoto, "", {"iPhoto", "Delete", "Archive", "Backups"}, false, false,
+         false},
         {"RECORDINGS", Mode::VoiceMemos, "recordingsBrowser", &c.itunes, "", media, false, true, false},
         {"MUSICVIDEO", Mode::Music, "musicBrowser", &c.itunes, "Music Video", media, true, false, true},
         {"MOVIES", Mode::Music, "musicBrowser", &c.itunes, "Movie", media, true, false, true},
