@@ -16,6 +16,7 @@ packages=(
   iproute2
   gdb
   libimobiledevice-dev libusbmuxd-dev
+  zip xdg-utils file desktop-file-utils python3
 )
 
 missing=()

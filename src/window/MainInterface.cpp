@@ -17,6 +17,7 @@
 #include "shell/VarnekLogger.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QStringList>
@@ -116,6 +117,12 @@ int runMainInterface(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
+    // The desktop matches the window to "quillon.desktop" (its menu entry and icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillon"));
+    QIcon builtIn;
+    for (const char *size : {"48", "256"})
+        builtIn.addFile(QStringLiteral(":/icons/quillon-%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillon"), builtIn));
     // The window quits explicitly (FRWindow::closeEvent) after asking the delegate.
     QApplication::setQuitOnLastWindowClosed(false);
     // Before anything worth cleaning up exists, so a signal during start-up still quits in order.
