@@ -89,11 +89,4 @@ public:
     virtual void editNote(const std::shared_ptr<FRNoteInfo> &note) {}
     // Whether a dropped file is a text or word-processor document by its type.
     virtual bool checkForFileType(const QString &path) const { return false; }
-    // Writes the notes as files into the folder `path` (names made unique against what is
-    // there with `makeUnique`); the names written, in order.
-    virtual QStringList downloadFiles(const QList<std::shared_ptr<FRNoteInfo>> &notes, const QString &path,
-                                      bool makeUnique, bool atRoot)
-    {
-        return {};
-    }
 };

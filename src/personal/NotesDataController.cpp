@@ -1,5 +1,8 @@
 #include "personal/NotesDataController.h"
 
+#include "personal/NoteDownload.h"
+#include "personal/NoteFiles.h"
+
 #include "backup/BackupSessionFlags.h"
 #include "device/AppController.h"
 #include "extract/Notes.h"
@@ -383,9 +386,9 @@ NotesDataController::DragContents NotesDataController::writeRows(const QList<int
 
 QStringList NotesDataController::namesOfPromisedFilesDroppedAtDestination(const QString &folder)
 {
-    if (!mWindow)
-        return {};
-    return mWindow->downloadFiles(mPathsToSave, folder, true, true);
+    // The drop waits for its files and the notes are here already: written at once, not by
+    // the window's export engine, which copies on its worker after the drop has ended.
+    return NoteFiles::write(mPathsToSave, folder, true);
 }
 
 void NotesDataController::notesDoubleClick()
@@ -409,7 +412,7 @@ void NotesDataController::notesDoubleClick()
         VarnekLog("Couldn't create folder at %s", qUtf8Printable(folder));
         return;
     }
-    mWindow->downloadFiles(notes, folder, true, true);
+    mWindow->downloadFiles(NoteDownload::itemsFor(notes), folder, true, true);
 }
 
 FRNoteInfoPtr NotesDataController::createNewNote(const QString &text, bool isHtml, const QString &givenTitle)

@@ -1,15 +1,12 @@
-// The main window's side of the notes list: the note viewer, the note files a double-click
-// or a drop asks for, the file types a drop of notes takes, and the notes list as the
-// write-back finds it.
+// The main window's side of the notes list: the note viewer, the file types a drop of notes
+// takes, and the notes list as the write-back finds it.
 
 #include "FRWindow.h"
 
 #include "DisplayFiles.h"
 #include "FRWebView.h"
-#include "personal/NoteFiles.h"
 #include "personal/NotesDataController.h"
 #include "shell/Defaults.h"
-#include "shell/VarnekLogger.h"
 
 #include <QMimeDatabase>
 #include <QTextDocument>
@@ -59,15 +56,4 @@ bool FRWindow::checkForFileType(const QString &path) const
         if (type.inherits(QString::fromLatin1(name)))
             return true;
     return false;
-}
-
-QStringList FRWindow::downloadFiles(const QList<std::shared_ptr<FRNoteInfo>> &notes, const QString &path,
-                                    bool makeUnique, bool atRoot)
-{
-    Q_UNUSED(atRoot); // notes are always written at the folder's top
-    const QStringList names = NoteFiles::write(notes, path, makeUnique);
-    if (names.size() != notes.size())
-        VarnekLog("Saved %lld of %lld notes into %s", qlonglong(names.size()), qlonglong(notes.size()),
-                  qUtf8Printable(path));
-    return names;
 }

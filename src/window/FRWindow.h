@@ -254,8 +254,6 @@ public:
     void setNoteText(const FRNoteInfo *note) override; // FRWindow+Notes.cpp
     void editNote(const std::shared_ptr<FRNoteInfo> &note) override;
     bool checkForFileType(const QString &path) const override;
-    QStringList downloadFiles(const QList<std::shared_ptr<FRNoteInfo>> &notes, const QString &path, bool makeUnique,
-                              bool atRoot) override;
     NotesDataController *notesDataController() const override;
     void updatePlaybackUI() override;
     bool isSMSMode() const override;

@@ -3,6 +3,8 @@
 // both ways, drags text, rich text and files written on request; the window shows a note.
 
 #include "TestHome.h"
+#include "TestWait.h"
+#include "device/DownloadEngine.h"
 #include "device/AppController.h"
 #include "personal/NotesDataController.h"
 #include "personal/ui/NotesListView.h"
@@ -12,10 +14,13 @@
 #include "window/FRWindow.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMimeData>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -112,4 +117,36 @@ TEST(NotesView, TheWindowShowsTheSelectedNote)
     EXPECT_EQ(view->toPlainText(), "line one\nline two");
     window.setNoteText(nullptr);
     EXPECT_EQ(view->toPlainText(), "");
+}
+
+TEST(NotesView, DoubleClickedNotesAreExportedThroughTheWindowAndPassTheirValidators)
+{
+    TestHome home;
+    FRWindow::load();
+    AppController controller;
+    AppDelegate delegate;
+    FRWindow window(&controller, &delegate);
+    delegate.mainWindow = &window;
+    NotesDataController notes(&controller);
+    notes.setWindow(&window);
+    notes.addNote(note(1, "Made here", "<html><body><p>made &amp; <b>here</b></p></body></html><MPhtmlnote/>", 2000));
+    notes.addNote(note(2, "From the device", "<div class=\"n\">device <i>note</i></div>", 1000));
+    notes.beginSearch(QString());
+    notes.setSelectedRows({0, 1});
+    notes.notesDoubleClick();
+
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Notes From ";
+    const QString html = folder + "/Made here.html", rtf = folder + "/From the device.rtf";
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo(html).size() > 0 && QFileInfo(rtf).size() > 0; }, 20000))
+        << QDir(folder).entryList().join(' ').toStdString();
+    QProcess lint;
+    lint.start("xmllint", {"--html", "--noout", html});
+    ASSERT_TRUE(lint.waitForFinished(30000));
+    EXPECT_EQ(lint.exitCode(), 0) << lint.readAllStandardError().toStdString();
+    QProcess unrtf;
+    unrtf.start("unrtf", {"--text", rtf});
+    ASSERT_TRUE(unrtf.waitForFinished(30000));
+    EXPECT_TRUE(QString::fromUtf8(unrtf.readAllStandardOutput()).contains("device note"));
+    // The listed notes keep their names: the export worked on copies.
+    EXPECT_EQ(notes.displayedNotes()[0]->finalFileName(), "Unknown");
 }
