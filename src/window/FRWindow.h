@@ -202,6 +202,17 @@ public:
     // "AUTOLAUNCH" on: setupHelperApp, off: unsetupHelperApp. Start-up and the setting call it.
     void stopOrStartAutoLaunch();
 
+    // --- Send-to (FRWindow+SendTo.cpp) ----------------------------------------------------------
+    // Notes to the mail composer (a message each, or one mailbox file) or the text editor;
+    // photos into the "<device class> Photos" album in the pictures folder; media into the
+    // mode's playlist in `musicFolder` (0, or -36 when it cannot be written).
+    void tigerSendToMail(const QList<std::shared_ptr<FRNoteInfo>> &notes);
+    bool sendToMail(const QList<std::shared_ptr<FRNoteInfo>> &notes);
+    bool sendToTextEdit(const QList<std::shared_ptr<FRNoteInfo>> &notes);
+    bool sendToPhotos(const QStringList &paths);
+    int sendToiTunes(const QStringList &paths, const QString &musicFolder);
+    QString sendToDeviceClass() const;
+
     // --- Diagnostics (FRWindow+SendLogs.cpp) ----------------------------------------------------
     // Shows the sheet that sends the logs to support (made on first use).
     void sendLogs();

@@ -11,9 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -157,4 +159,32 @@ TEST(QuillonHelper, RemovesItsLoginEntryAndItselfOnlyWhenQuillonIsGone)
         EXPECT_TRUE(QFileInfo::exists(rig.autostart() + "/b-helper.desktop"));
         stopProcess(helper);
     }
+}
+
+TEST(QuillonHelper, AnotherUsersQuillonDoesNotCount)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs to start a process as another user";
+    HelperRig rig;
+    // Another user's process by the stand-in's name: a link named like it to sleep, in a
+    // folder that user may enter.
+    QTemporaryDir shared;
+    ASSERT_TRUE(QFile::setPermissions(shared.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                         QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                         QFileDevice::ExeOther));
+    const QString name = QFileInfo(rig.standIn()).fileName();
+    ASSERT_TRUE(QFile::link("/bin/sleep", shared.path() + "/" + name));
+    QProcess other;
+    other.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", shared.path() + "/" + name, "60"});
+    ASSERT_TRUE(other.waitForStarted());
+
+    QProcess helper;
+    rig.start(helper);
+    ASSERT_TRUE(rig.waitForLog(helper, "waiting for a device")) << qPrintable(rig.log(helper));
+    rig.attach("phone", "Test iPhone");
+    EXPECT_TRUE(rig.endsCleanly(helper)) << qPrintable(rig.log(helper));
+    EXPECT_TRUE(waitUntil([&] { return rig.quillonStarted(); }, scaledTimeoutMs(5000)));
+    stopProcess(helper);
+    other.kill();
+    other.waitForFinished(5000);
 }
