@@ -4,6 +4,7 @@
 
 #include <QProcess>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <system_error>
@@ -11,8 +12,24 @@
 
 namespace DesktopLauncher {
 
+namespace {
+std::atomic<int> gSettleMs{kSettleMs};
+} // namespace
+
+int settleMs()
+{
+    return gSettleMs.load();
+}
+
+void setSettleMs(int ms)
+{
+    gSettleMs.store(ms);
+}
+
 void launch(const QString &program, const QStringList &arguments, Done done, int settleMs)
 {
+    if (settleMs < 0)
+        settleMs = gSettleMs.load();
     auto report = std::make_shared<Done>(std::move(done));
     auto body = [program, arguments, report, settleMs] {
         auto finish = [&](bool launched) {

@@ -18,14 +18,19 @@ namespace DesktopLauncher {
 
 constexpr int kSettleMs = 5000;
 
+// The settle time launch() uses when given none (kSettleMs until changed; tests on a busy
+// machine lengthen it so a slow failing opener is not taken for a running one).
+int settleMs();
+void setSettleMs(int ms);
+
 using Done = std::function<void(bool launched)>;
 
-// Returns at once; `done` (may be empty) runs on the worker. When no worker can be started,
+// `settleMs` below 0: settleMs(). Returns at once; `done` (may be empty) runs on the worker. When no worker can be started,
 // `done` runs at once on the caller's thread with false.
-void launch(const QString &program, const QStringList &arguments, Done done = {}, int settleMs = kSettleMs);
+void launch(const QString &program, const QStringList &arguments, Done done = {}, int settleMs = -1);
 
 // Waits for the outcome (never on the main thread: use launch there).
-bool run(const QString &program, const QStringList &arguments, int settleMs = kSettleMs);
+bool run(const QString &program, const QStringList &arguments, int settleMs = -1);
 
 // xdg-open with one file, folder or URL.
 void open(const QString &fileOrUrl, Done done = {});

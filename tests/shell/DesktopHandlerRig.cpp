@@ -1,6 +1,7 @@
 #include "DesktopHandlerRig.h"
 
 #include "TestWait.h"
+#include "shell/DesktopLauncher.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -32,6 +33,8 @@ DesktopHandlerRig::DesktopHandlerRig()
         qunsetenv(name);
     }
     qputenv("DISPLAY", ":77");
+    // A failing opener on a busy machine may take longer than the usual settle time.
+    DesktopLauncher::setSettleMs(scaledTimeoutMs(60000));
     qputenv("XDG_DATA_DIRS", (mDir.path() + "/no-system-data").toUtf8());
     const QString handler = mDir.path() + "/record-handler";
     writeText(handler,
@@ -51,6 +54,7 @@ DesktopHandlerRig::DesktopHandlerRig()
 
 DesktopHandlerRig::~DesktopHandlerRig()
 {
+    DesktopLauncher::setSettleMs(DesktopLauncher::kSettleMs);
     for (const auto &[name, value] : mSaved) {
         if (value.isNull())
             qunsetenv(name.constData());
@@ -71,7 +75,7 @@ QStringList DesktopHandlerRig::record() const
 
 bool DesktopHandlerRig::waitForRecord(int count) const
 {
-    return waitUntil([&] { return record().size() >= count; }, scaledTimeoutMs(15000));
+    return waitUntil([&] { return record().size() >= count; }, scaledTimeoutMs(60000));
 }
 
 void DesktopHandlerRig::setFailing(bool failing)

@@ -153,7 +153,7 @@ TEST(SendTo, MediaAreListedOnceInThePlaylistAndTemporaryCopiesGoOnlyAfterAHandOv
     ASSERT_EQ(sendToiTunes({saved.path() + "/a.mp3", temporary.path() + "/memo.m4a"}, music, "Voice Memos",
                            temporary.path(), done),
               0);
-    ASSERT_TRUE(waitUntil([&] { return outcome != -1; }, scaledTimeoutMs(15000)));
+    ASSERT_TRUE(waitUntil([&] { return outcome != -1; }, scaledTimeoutMs(90000)));
     EXPECT_EQ(outcome, 0);
     EXPECT_TRUE(QFileInfo::exists(temporary.path() + "/memo.m4a"));
 
@@ -162,7 +162,7 @@ TEST(SendTo, MediaAreListedOnceInThePlaylistAndTemporaryCopiesGoOnlyAfterAHandOv
     ASSERT_EQ(sendToiTunes({saved.path() + "/a.mp3", saved.path() + "/b.m4a", temporary.path() + "/memo.m4a"}, music,
                            "Voice Memos", temporary.path(), done),
               0);
-    ASSERT_TRUE(waitUntil([&] { return outcome != -1; }, scaledTimeoutMs(15000)));
+    ASSERT_TRUE(waitUntil([&] { return outcome != -1; }, scaledTimeoutMs(90000)));
     EXPECT_EQ(outcome, 1);
     EXPECT_EQ(handler.record(), QStringList({music + "/Voice Memos.m3u"}));
     EXPECT_FALSE(QFileInfo::exists(temporary.path() + "/memo.m4a"));
