@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang lld-14 llvm-14
   xvfb xauth sqlite3
-  unrtf libxml2-utils
+  unrtf libxml2-utils libheif-dev
   iproute2
   gdb
   libimobiledevice-dev libusbmuxd-dev

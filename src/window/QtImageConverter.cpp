@@ -1,5 +1,7 @@
 #include "QtImageConverter.h"
 
+#include "HeifDecoder.h"
+
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
@@ -15,7 +17,10 @@ QImage decoded(const QByteArray &data, bool applyOrientation)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(applyOrientation);
-    return reader.read();
+    QImage image = reader.read();
+    if (image.isNull() && HeifDecoder::looksLikeHeif(data))
+        image = HeifDecoder::decode(data, applyOrientation); // the camera's format, which QImage lacks
+    return image;
 }
 
 QByteArray encoded(const QImage &image, const char *format, int quality)
@@ -47,7 +52,7 @@ int QtImageConverter::orientation(const QByteArray &data) const
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     if (!reader.canRead())
-        return 0;
+        return HeifDecoder::looksLikeHeif(data) ? HeifDecoder::orientation(data) : 0;
     switch (reader.transformation()) {
     case QImageIOHandler::TransformationNone: return 1;
     case QImageIOHandler::TransformationMirror: return 2;

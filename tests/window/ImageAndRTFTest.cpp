@@ -1,6 +1,9 @@
 // The window library's image converter and RTF writer, read back by QImage and by unrtf.
 
 #include "ImageFixtures.h"
+#ifdef QUILLON_HAVE_LIBHEIF
+#include "HeifFixtures.h"
+#endif
 #include "TestHome.h"
 #include "interfaces/HTMLTextConverter.h"
 #include "interfaces/ImageConverter.h"
@@ -91,6 +94,26 @@ TEST(ImageConverter, WhatNothingDecodesGivesNothing)
     }
     EXPECT_EQ(converter.orientation(QByteArray("not a picture")), 0);
 }
+
+#ifdef QUILLON_HAVE_LIBHEIF
+TEST(ImageConverter, HEICPhotosAreReadAndTurnedUpright)
+{
+    const QtImageConverter converter;
+    const QImage source = ImageFixtures::quadrants(80, 40);
+    const QByteArray six = HeifFixtures::heicWithOrientation(source, 6);
+    ASSERT_FALSE(six.isEmpty());
+    EXPECT_EQ(converter.orientation(six), 6);
+    EXPECT_EQ(converter.orientation(HeifFixtures::heicWithOrientation(source, 1)), 1);
+    // Upright: turned clockwise, red (top left as stored) shows top right.
+    QImage upright;
+    ASSERT_TRUE(upright.loadFromData(converter.uprightJPEG(six, ImageConverter::kJPEGQuality), "JPEG"));
+    EXPECT_EQ(upright.size(), QSize(40, 80));
+    EXPECT_TRUE(near(colourAt(upright, 0.75, 0.25), kRed));
+    // A cut-off HEIC decodes to nothing, so its bytes are kept as they came.
+    EXPECT_TRUE(converter.uprightJPEG(six.left(six.size() / 2), 75).isEmpty());
+    EXPECT_EQ(converter.orientation(six.left(40)), 0);
+}
+#endif
 
 TEST(ImageConverter, StartUpInstallsIt)
 {
