@@ -17,6 +17,7 @@ packages=(
   gdb
   libimobiledevice-dev libusbmuxd-dev
   zip xdg-utils file desktop-file-utils python3
+  libheif-dev fonts-noto-color-emoji poppler-utils
 )
 
 missing=()

@@ -1,10 +1,14 @@
 #include "messages/FRSMSInfo.h"
 
+#include "interfaces/MessageTextLayout.h"
+#include "messages/MessageFonts.h"
+#include "messages/SMSDataController.h"
 #include "shell/DateFormatter.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -61,6 +65,9 @@ QString csvField(QString text)
 }
 
 } // namespace
+
+QString FRSMSInfo::xmlText(const QString &text) { return ::xmlText(text); }
+QString FRSMSInfo::xmlElement(const QString &name, const QString &text) { return element(name, text); }
 
 int64_t leadingInteger(const QString &text)
 {
@@ -481,14 +488,20 @@ QString FRSMSInfo::SMSDetailsXML() const
 
 QString FRSMSInfo::SMSDetailsTabbed() const
 {
+    // A line end anywhere in a field would end the line: every field is one line.
+    const auto oneLine = [](QString field) {
+        field.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        field.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return field;
+    };
     QString name = SMSAddressSpecific();
     name.remove(QLatin1Char('\t'));
+    QString number = exportNumber();
+    number.replace(QLatin1Char('\t'), QLatin1Char(' '));
     QString text = SMSFullTextConvertEmoji();
     text.replace(QLatin1Char('\t'), QLatin1String("    "));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     return QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
-        .arg(SMSType(), SMSDate(), name, exportNumber(), text, serviceName());
+        .arg(SMSType(), SMSDate(), oneLine(name), oneLine(number), oneLine(text), serviceName());
 }
 
 QString FRSMSInfo::SMSDetailsCSV() const
@@ -504,4 +517,50 @@ QString FRSMSInfo::SMSDetails() const
     QString name = SMSAddressSpecific();
     name.remove(QLatin1Char('\t'));
     return QStringLiteral("%1\t%2\t%3\n%4\n").arg(SMSType(), SMSDate(), name, SMSFullTextConvertEmoji());
+}
+
+TypedAttributedString FRSMSInfo::SMSRow() const
+{
+    using namespace MessageStyle;
+    TypedAttributedString row;
+    const QString type = SMSType();
+    const bool individual = mDataController && mDataController->individualThread() && SMSNumber() == SMSNumberSpecific();
+    if (individual) {
+        const char *phrase = type == QLatin1String("Failed")    ? "Failed to send on "
+                             : type == QLatin1String("Waiting") ? "Waiting for delivery on "
+                             : type == QLatin1String("Received") ? "Received on "
+                                                                 : "Sent on ";
+        append(row, tr(phrase), Header);
+    } else {
+        const char *phrase = type == QLatin1String("Waiting")    ? "Waiting for delivery to "
+                             : type == QLatin1String("Failed")   ? "Failed to send to "
+                             : type == QLatin1String("Received") ? "Received from "
+                                                                 : "Sent to ";
+        append(row, tr(phrase), Header);
+        append(row, SMSAddressSpecific(), BoldHeader);
+        append(row, tr(" on "), Header);
+    }
+    append(row, SMSDate(), Header);
+    append(row, QStringLiteral("\n"), Normal);
+    append(row, SMSText(), Normal);
+    return row;
+}
+
+double FRSMSInfo::heightOfRowForWidth(double width) const
+{
+    const uint64_t fonts = MessageFonts::generation();
+    {
+        std::lock_guard lock(mLock);
+        if (width == mColumnWidth && fonts == mRowFonts)
+            return mRowHeight;
+    }
+    const TypedAttributedString row = SMSRow();
+    double height = 52;
+    if (!row.string.isEmpty())
+        height = std::floor(std::max(52.0, MessageTextLayout::installed()->measure(row, width - 67).height() + 10));
+    std::lock_guard lock(mLock);
+    mColumnWidth = width;
+    mRowHeight = height;
+    mRowFonts = fonts;
+    return height;
 }

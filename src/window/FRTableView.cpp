@@ -109,8 +109,12 @@ DragImage composedDragImage(ListControllerInterface::Kind kind, int count, const
     case Kind::Notes:
         return named(one ? QStringLiteral("note_icon") : QStringLiteral("notes_icon"));
     case Kind::Messages:
-        // A single message part with media shows its own icon; those icons come with the
-        // message parts.
+        // A single picture or video part shows its own thumbnail.
+        if (one && items.size() == 1 && items.first().contains(QStringLiteral("thumb"))) {
+            QPixmap thumb;
+            if (thumb.loadFromData(items.first().value(QStringLiteral("thumb")).toByteArray()))
+                return {thumb.scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation), {}};
+        }
         return named(one ? QStringLiteral("log_icon") : QStringLiteral("logs_icon"));
     case Kind::Calls:
         return named(one ? QStringLiteral("log_icon") : QStringLiteral("logs_icon"));

@@ -112,6 +112,10 @@ public:
     void setIphotoController(ListControllerInterface *c) { iphotoController = c; }
     void setNotesController(ListControllerInterface *c) { notesController = c; }
     void setSmsController(ListControllerInterface *c) { smsController = c; }
+    // The messages list: its models go into the conversation outline and the bubble table
+    // (FRWindow+Messages.cpp); core reaches it through smsDataController().
+    void setSmsDataController(SMSDataController *controller);
+    SMSDataController *smsDataController() const override { return mSmsDataController; }
     void setCallController(ListControllerInterface *c) { callController = c; }
     void setAddressController(ListControllerInterface *c) { addressController = c; }
     void setBookmarkController(ListControllerInterface *c) { bookmarkController = c; }
@@ -364,6 +368,8 @@ private:
     ListControllerInterface *iphotoController = nullptr;
     ListControllerInterface *notesController = nullptr;
     ListControllerInterface *smsController = nullptr;
+    SMSDataController *mSmsDataController = nullptr;
+    class QTextBrowser *mConversationView = nullptr;
     ListControllerInterface *callController = nullptr;
     ListControllerInterface *addressController = nullptr;
     ListControllerInterface *bookmarkController = nullptr;

@@ -8,6 +8,9 @@
 #include "personal/NotesDataController.h"
 #include "personal/ui/NotesListView.h"
 #include "window/FRTableView.h"
+#include "messages/SMSDataController.h"
+#include "messages/ui/QtMessageTextLayout.h"
+#include "window/MessagesPDF.h"
 #include "platform/Paths.h"
 #include "shell/AppDelegate.h"
 #include "shell/GetPID.h"
@@ -135,6 +138,12 @@ int runMainInterface(int argc, char **argv)
     // Files written by transfers are opened and revealed through the desktop.
     static DesktopFileOpener fileOpener;
     FileOpener::install(&fileOpener);
+    // Message texts are measured in the window's fonts, and messages export PDF through the
+    // printable table.
+    static QtMessageTextLayout messageTextLayout;
+    MessageTextLayout::install(&messageTextLayout);
+    static MessagesPDF messagesPDF;
+    MessagePDFWriter::install(&messagesPDF);
     // The entry's re-execution step ran before there was a logger to tell.
     logRespawnOutcome();
 
@@ -166,6 +175,9 @@ int runMainInterface(int argc, char **argv)
     window.setNotesController(notes);
     if (auto *noteList = window.findChild<FRTableView *>(QStringLiteral("noteList")))
         new NotesListView(notes, noteList);
+    // The messages list; its threads use the controller, so it ends before the controller.
+    auto smsData = std::make_unique<SMSDataController>(controller.get(), &window);
+    window.setSmsDataController(smsData.get());
     // The archive actions ask on the main window until the archive manager exists.
     ArchiveSheets::install(new ArchiveSheetDialogs(&window));
     controller->awakeFromNib();
@@ -189,6 +201,9 @@ int runMainInterface(int argc, char **argv)
     if (gQuitRequested)
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     const int result = app.exec();
+    smsData->terminate();
+    window.setSmsDataController(nullptr);
+    smsData.reset();
     controller.reset();
     ArchiveSheets::install(nullptr);
     return result;
