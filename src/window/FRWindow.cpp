@@ -195,13 +195,6 @@ void FRWindow::setWindowSize(bool opened, bool animate)
     }
 }
 
-void FRWindow::setSMSText(const QString &html, bool, const FRSMSInfo *)
-{
-    // The conversation view comes with the messages list; its attachments are written with
-    // DisplayFiles and it loads `html` with the temporary folder's file URL as base.
-    Q_UNUSED(html);
-}
-
 void FRWindow::setStatusMessage(const QString &text, const QString &status, const QString &deviceName)
 {
     if (QThread::currentThread() != thread()) {
