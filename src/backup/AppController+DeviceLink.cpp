@@ -143,6 +143,34 @@ void AppController::flushBackup()
         flag->store(false);
 }
 
+void AppController::forgetDataOfEarlierGeneration(int instance)
+{
+    // Only flags change here: every kept list is handed out behind its flag, so a cleared
+    // flag is enough for the next request to replace the list, and no category lock (held
+    // through a whole extraction) is waited for on the set-up thread.
+    std::lock_guard lock(mDataGenerationLock);
+    mDataGeneration = instance;
+    flushBackup();
+}
+
+void AppController::markDoneForGeneration(std::atomic<bool> &flag, int instance)
+{
+    std::lock_guard lock(mDataGenerationLock);
+    if (instance == mDataGeneration)
+        flag.store(true);
+    else
+        VarnekLog("request of device generation %d ended in generation %d: nothing kept", instance, mDataGeneration);
+}
+
+void AppController::saveManifestIfCategoriesRead()
+{
+    // The manifest names the pieces and recordings the categories stored; saved before all
+    // of them were read, the next session would leave out files a category still needs.
+    // Notes join this set once their list is read here.
+    if (mHaveSMS.load() && mHaveVoicemail.load())
+        saveManifestToPrefs();
+}
+
 void AppController::setBackupPassword(const QString &password, bool remember)
 {
     std::lock_guard lock(mPasswordLock);
@@ -261,7 +289,7 @@ int AppController::getBackupData()
             }
             if (!password.isNull() && remember && gKeybag)
                 BackupKeychain::rememberPassword(password, gKeybag->decoded(), gTargetID);
-            mHaveBackups.store(true);
+            markDoneForGeneration(mHaveBackups, instance);
             return 1;
         }
         if (!wrongPassword)

@@ -18,6 +18,8 @@ const QList<WantedFile> &wantedFileList()
         {QStringLiteral("Library/Safari/SuspendState.plist"), home},
         {QStringLiteral("Library/Safari/History.plist"), home},
         {QStringLiteral("Library/Safari/History.db"), QStringLiteral("AppDomain-com.apple.mobilesafari")},
+        // Where current devices keep the history: read where the app's own copy is absent.
+        {QStringLiteral("Library/Safari/History.db"), home},
         {QStringLiteral("Library/Voicemail/voicemail.db"), home},
         {QStringLiteral("Library/Safari/Bookmarks.db"), home},
         {QStringLiteral("Library/Notes/notes.sqlite"), home},

@@ -131,6 +131,7 @@ int AppController::setupDevice(int *raisedInstance)
     if (raisedInstance)
         *raisedInstance = instance;
     VarnekLog("setupDevice: mDeviceInstance: %d", instance);
+    forgetDataOfEarlierGeneration(instance);
 
     if (!connectedStatus()) {
         if (raisedInstance) {

@@ -645,6 +645,17 @@ public:
     int getBackupData();
     // The next request makes a new session.
     void flushBackup();
+    // The backup state and every kept category list belong to one device generation
+    // (deviceInstance). setupDevice calls this whenever the generation moves (another device,
+    // the same one attached again, a detach), so no caller has to remember it: the next
+    // request of every category runs a new session and extracts again.
+    void forgetDataOfEarlierGeneration(int instance);
+    // Sets a category's (or the session's) flag for the generation a request began in; a
+    // request that outlived its generation sets nothing, so its data is never kept for the
+    // next device. Taken under mDataGenerationLock with the reset, so neither can overtake.
+    void markDoneForGeneration(std::atomic<bool> &flag, int instance);
+    // The saved manifest is written once every category that exists has been read.
+    void saveManifestIfCategoriesRead();
     bool hasNotesDataAlready() const { return mHaveNotes.load(); }
     bool hasAddressDataAlready() const { return mHaveAddresses.load(); }
     bool hasVoicemailDataAlready() const { return mHaveVoicemail.load(); }
@@ -706,6 +717,8 @@ public:
     // Raised by every cancel; a request gives up when it changed since the request began.
     std::atomic<uint64_t> mCancelEpoch{0};
     mutable std::mutex mPasswordLock; // mBackupPassword, mDerivedKey, mRememberThisPasswordOnKeychain
+    std::mutex mDataGenerationLock; // the flags above against forgetDataOfEarlierGeneration
+    int mDataGeneration = 0;        // mDataGenerationLock; the generation the flags describe
 
     // ======== Extraction of device databases (src/extract) ========
     //
@@ -760,7 +773,9 @@ public:
     // day, bookmarks with their folders and the reading list. The records (also kept in
     // gBookmarks, extract/BookmarkState.h), their group nodes hung under the shared root
     // only when the whole load succeeded.
-    std::optional<QList<std::shared_ptr<FRBookmarkInfo>>> processSafariData(const QString &folder, int *error);
+    // `historyDb` is the history database the session brought (the folder's "History.db" when empty).
+    std::optional<QList<std::shared_ptr<FRBookmarkInfo>>> processSafariData(const QString &folder, int *error,
+                                                                            const QString &historyDb = {});
     // WhatsApp's chat storage ("ChatStorage.sqlite"): arguments and results as for
     // processSMSData; the controller's total grows by the WhatsApp messages when "SHOW_SMS"
     // is on. The partners' profile pictures are cached afterwards.

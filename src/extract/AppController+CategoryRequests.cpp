@@ -77,6 +77,7 @@ void AppController::unlockAddresses(std::unique_lock<std::recursive_mutex> &barr
 RecordSnapshot<FRCallInfo> AppController::doGetCalls(int *error)
 {
     std::lock_guard calls(callLock);
+    const int instance = deviceInstance();
     if (mHaveCalls.load())
         return gCalls;
     gCalls = makeSnapshot<FRCallInfo>({});
@@ -112,7 +113,7 @@ RecordSnapshot<FRCallInfo> AppController::doGetCalls(int *error)
     }
     gCalls = makeSnapshot(std::move(all));
     if (!mCancelBackup.load())
-        mHaveCalls.store(true);
+        markDoneForGeneration(mHaveCalls, instance);
     if (!mHaveCalls.load()) {
         VarnekLog("calls process failed with %d", 0);
         return nullptr;
@@ -124,6 +125,7 @@ RecordSnapshot<FRCallInfo> AppController::doGetCalls(int *error)
 RecordSnapshot<FRCallInfo> AppController::doGetVoicemails(int *error)
 {
     std::lock_guard voicemail(voicemailLock);
+    const int instance = deviceInstance();
     if (mHaveVoicemail.load())
         return gVoicemails; // null when the device had none
     gVoicemails = makeSnapshot<FRCallInfo>({});
@@ -140,9 +142,8 @@ RecordSnapshot<FRCallInfo> AppController::doGetVoicemails(int *error)
         return nullptr;
     }
     if (!mCancelBackup.load())
-        mHaveVoicemail.store(true);
-    if (mHaveNotes.load() && mHaveSMS.load())
-        saveManifestToPrefs();
+        markDoneForGeneration(mHaveVoicemail, instance);
+    saveManifestIfCategoriesRead();
     return mHaveVoicemail.load() ? gVoicemails : nullptr;
 }
 
@@ -152,6 +153,7 @@ RecordSnapshot<FRAddressInfo> AppController::doGetAddresses(int *error)
     // keeps any other caller from running the contacts extraction under the name lookups of
     // a messages, calls or voicemail load.
     std::lock_guard contacts(addressLock);
+    const int instance = deviceInstance();
     const auto published = [] {
         std::lock_guard local(localLock);
         return makeSnapshot(gAddresses);
@@ -179,7 +181,7 @@ RecordSnapshot<FRAddressInfo> AppController::doGetAddresses(int *error)
         return nullptr;
     }
     if (!mCancelBackup.load())
-        mHaveAddresses.store(true);
+        markDoneForGeneration(mHaveAddresses, instance);
     if (!mHaveAddresses.load()) {
         VarnekLog("End of contacts");
         return nullptr;
@@ -191,18 +193,21 @@ RecordSnapshot<FRAddressInfo> AppController::doGetAddresses(int *error)
 RecordSnapshot<FRBookmarkInfo> AppController::doGetBookmarks(int *error)
 {
     std::lock_guard bookmarks(bookmarkLock);
+    const int instance = deviceInstance();
     if (mHaveBookmarks.load())
         return makeSnapshot(gBookmarks);
     gBookmarks.clear();
     if (!sessionFilesReady(error))
         return nullptr;
     int localError = 0;
-    const auto records = processSafariData(getTempDir(), &localError);
+    const QString history = sessionFile({QStringLiteral("AppDomain-com.apple.mobilesafari"), kHome},
+                                        QStringLiteral("Library/Safari/History.db"));
+    const auto records = processSafariData(getTempDir(), &localError, history);
     if (!records) {
         copyError(error, localError);
         return nullptr;
     }
     if (!mCancelBackup.load())
-        mHaveBookmarks.store(true);
+        markDoneForGeneration(mHaveBookmarks, instance);
     return mHaveBookmarks.load() ? makeSnapshot(gBookmarks) : nullptr;
 }

@@ -60,6 +60,7 @@ RecordSnapshot<FRSMSInfo> AppController::doGetSMS(int *error)
         usedQnmdbFiles.clear();
     }
     VarnekLog("in sms lock");
+    const int instance = deviceInstance();
     SMSDataController *controller = window() ? window()->smsDataController() : nullptr;
 
     if (mHaveSMS.load()) {
@@ -126,9 +127,8 @@ RecordSnapshot<FRSMSInfo> AppController::doGetSMS(int *error)
         return fail(true, localError);
     }
     if (!mCancelBackup.load())
-        mHaveSMS.store(true);
-    if (mHaveNotes.load() && mHaveVoicemail.load())
-        saveManifestToPrefs();
+        markDoneForGeneration(mHaveSMS, instance);
+    saveManifestIfCategoriesRead();
     updateMessage(QString());
     if (!mHaveSMS.load())
         return fail(true, 0);

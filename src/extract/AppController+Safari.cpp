@@ -191,7 +191,8 @@ QString textOf(sqlite3_stmt *q, int column, bool *valid)
 
 } // namespace
 
-std::optional<QList<FRBookmarkInfoPtr>> AppController::processSafariData(const QString &folder, int *error)
+std::optional<QList<FRBookmarkInfoPtr>> AppController::processSafariData(const QString &folder, int *error,
+                                                                        const QString &historyFile)
 {
     int localError = 0;
     int &err = error ? *error : localError;
@@ -201,7 +202,7 @@ std::optional<QList<FRBookmarkInfoPtr>> AppController::processSafariData(const Q
     const QString bookmarksPlist = folder + QStringLiteral("/Bookmarks.plist");
     const QString statePlist = folder + QStringLiteral("/SuspendState.plist");
     const QString historyPlist = folder + QStringLiteral("/History.plist");
-    const QString historyDb = folder + QStringLiteral("/History.db");
+    const QString historyDb = historyFile.isEmpty() ? folder + QStringLiteral("/History.db") : historyFile;
     const bool withBookmarksDb = QFileInfo(bookmarksDb).isFile();
     const QVariantMap bookmarks = withBookmarksDb ? QVariantMap() : plistAt(bookmarksPlist);
     const QVariantMap state = plistAt(statePlist);

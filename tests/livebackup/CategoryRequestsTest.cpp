@@ -4,8 +4,10 @@
 
 #include "LiveRig.h"
 
+#include "BackupGenerator.h"
 #include "archive/ArchiveFolder.h"
 #include "backup/BackupSessionFlags.h"
+#include "backup/BackupSessionState.h"
 #include "messages/FRSMSInfo.h"
 #include "messages/SMSDataController.h"
 #include "personal/CallListController.h"
@@ -13,10 +15,12 @@
 #include "personal/FRBookmarkInfo.h"
 #include "personal/FRCallInfo.h"
 #include "platform/UserDefaults.h"
+#include "shell/DataLocks.h"
 #include "shell/Defaults.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -104,12 +108,12 @@ struct CallList : CallListController
 // hands out recording list controllers.
 struct CategoryRig
 {
-    CategoryRig()
+    explicit CategoryRig(const QMap<QString, QByteArray> &files = phoneFiles())
     {
         setArchiveLocation(live.rig.home.path() + QStringLiteral("/archive"));
         for (const char *key : {"SHOW_SMS", "SHOW_WA"})
             UserDefaults::standard().setBool(true, QString::fromLatin1(key));
-        live.attach(phoneFiles());
+        live.attach(files);
         int error = 0;
         EXPECT_TRUE(app().getBackupDB(QString(), &error)) << error;
         EXPECT_TRUE(waitUntil([this] { return app().shouldArchive(LiveRig::kUid); }));
@@ -219,6 +223,151 @@ TEST(CategoryRequests, EachCategoryIsRequestedOncePerConnectionAndArchived)
     EXPECT_EQ(c.live.logCount(QStringLiteral("getFiles starting")), 2);
     EXPECT_EQ(c.live.logCount(QStringLiteral("processSMSData for")), 2);
     EXPECT_EQ(c.archived("message"), 3);
+}
+
+// The messages database of a phone with `texts` (one message each, oldest first).
+QByteArray messagesOf(const QStringList &texts)
+{
+    QString sql = fixtureText(QStringLiteral("devicedata/messages-40.sql"))
+                  + QStringLiteral("INSERT INTO handle VALUES(1,'+15559876543');"
+                                   "INSERT INTO chat_handle_join VALUES(1,1);");
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        sql += QStringLiteral("INSERT INTO message VALUES(%1,'%2','SMS',1,%3,0,NULL,0,1);"
+                              "INSERT INTO chat_message_join VALUES(1,%1);")
+                   .arg(i + 1)
+                   .arg(texts.at(i))
+                   .arg(610000000 + i * 100);
+    return database(sql);
+}
+
+QStringList textsOf(const RecordSnapshot<FRSMSInfo> &list)
+{
+    QStringList texts;
+    for (const FRSMSInfoPtr &message : *list)
+        texts << message->SMSText();
+    texts.sort();
+    return texts;
+}
+
+TEST(CategoryRequests, AnotherPhoneAndTheSamePhoneAttachedAgainAreReadAfresh)
+{
+    CategoryRig c;
+    auto first = c.onWorker(&AppController::doGetSMS);
+    const auto [phoneA, errorA] = c.wait(first);
+    ASSERT_TRUE(phoneA) << errorA;
+    ASSERT_EQ(phoneA->size(), 3);
+    auto callsA = c.onWorker(&AppController::doGetCalls);
+    ASSERT_EQ(c.wait(callsA).first->size(), 1);
+
+    // Phone A goes and phone B, which has one message and no call history, comes.
+    const QString uidB = QStringLiteral("00008030-00BB22CC33DD44EE");
+    c.live.rig.sim.detach(QStringLiteral("phone"));
+    c.live.attachAnother(QStringLiteral("phoneB"), uidB,
+                         {{QStringLiteral("HomeDomain/Library/SMS/sms.db"), messagesOf({QStringLiteral("Only on B")})}});
+    auto second = c.onWorker(&AppController::doGetSMS);
+    const auto [phoneB, errorB] = c.wait(second);
+    ASSERT_TRUE(phoneB) << errorB;
+    EXPECT_EQ(textsOf(phoneB), QStringList{QStringLiteral("Only on B")});
+    auto callsB = c.onWorker(&AppController::doGetCalls);
+    const auto [callListB, callErrorB] = c.wait(callsB);
+    ASSERT_TRUE(callListB) << callErrorB;
+    EXPECT_TRUE(callListB->isEmpty());
+    EXPECT_EQ(c.live.logCount(QStringLiteral("getFiles starting")), 2);
+
+    // Phone A comes back with a message it did not have before.
+    c.live.rig.sim.detach(QStringLiteral("phoneB"));
+    c.live.attachAnother(QStringLiteral("phone"), LiveRig::kUid,
+                         {{QStringLiteral("HomeDomain/Library/SMS/sms.db"),
+                           messagesOf({QStringLiteral("Hello again"), QStringLiteral("Sent while away")})}});
+    auto third = c.onWorker(&AppController::doGetSMS);
+    const auto [again, errorAgain] = c.wait(third);
+    ASSERT_TRUE(again) << errorAgain;
+    EXPECT_EQ(textsOf(again), (QStringList{QStringLiteral("Hello again"), QStringLiteral("Sent while away")}));
+    EXPECT_EQ(c.live.logCount(QStringLiteral("getFiles starting")), 3);
+}
+
+TEST(CategoryRequests, OnceTheCategoriesAreReadARestartedRunHasTheDeviceSendOnlyTheWantedFiles)
+{
+    QMap<QString, QByteArray> files = phoneFiles();
+    QStringList unwanted;
+    for (int i = 0; i < 5; ++i) {
+        unwanted << QStringLiteral("Library/Preferences/com.example.%1.plist").arg(i);
+        files.insert(QStringLiteral("HomeDomain/") + unwanted.last(), "preferences " + QByteArray::number(i));
+    }
+    // What the device wrote into the session's backup folder; a knocked-out file stays an
+    // empty placeholder.
+    const auto unwantedSent = [&unwanted] {
+        int sent = 0;
+        for (const QString &path : unwanted) {
+            const QString id = BackupGen::fileID(QStringLiteral("HomeDomain"), path);
+            sent += QFileInfo(sessionBackupFolder(LiveRig::kUid) + QLatin1Char('/') + id.left(2) + QLatin1Char('/') + id)
+                        .size()
+                    > 0;
+        }
+        return sent;
+    };
+    CategoryRig c(files);
+    auto messages = c.onWorker(&AppController::doGetSMS);
+    ASSERT_TRUE(c.wait(messages).first);
+    auto voicemails = c.onWorker(&AppController::doGetVoicemails);
+    ASSERT_TRUE(c.wait(voicemails).first);
+    ASSERT_EQ(unwantedSent(), 5); // the first session has nothing to knock out with
+
+    // Quillon quits and starts again: a new process has a new temporary folder and holds no
+    // manifest of its own.
+    c.live.rig.stop();
+    deleteTempDir();
+    {
+        std::lock_guard lock(backupLock);
+        gManifestDict.reset();
+    }
+    c.live.rig.start();
+    ASSERT_TRUE(waitUntil([&] { return c.app().connectedDevices().size() == 1; }));
+    c.app().switchToDevice({});
+    ASSERT_TRUE(c.live.rig.waitForConnection(LiveRig::kUid, 10000));
+    auto again = c.onWorker(&AppController::doGetSMS);
+    const auto [list, error] = c.wait(again);
+    ASSERT_TRUE(list) << error;
+    EXPECT_EQ(list->size(), 3);
+    EXPECT_TRUE(c.live.log().contains(QStringLiteral("going with the stored version because it's all we have")));
+    EXPECT_EQ(unwantedSent(), 0);
+}
+
+TEST(CategoryRequests, SafariHistoryIsReadFromTheAppsDomainOrElseFromTheHomeDomain)
+{
+    const auto history = [](const char *url) {
+        return database(QStringLiteral("CREATE TABLE history_items (id INTEGER PRIMARY KEY, url TEXT);"
+                                       "CREATE TABLE history_visits (id INTEGER PRIMARY KEY, history_item INTEGER, "
+                                       "visit_time REAL, title TEXT);"
+                                       "INSERT INTO history_items VALUES(1,'%1');"
+                                       "INSERT INTO history_visits VALUES(1,1,600000000,'Visited');")
+                            .arg(QLatin1String(url)));
+    };
+    const QString app = QStringLiteral("AppDomain-com.apple.mobilesafari/Library/Safari/History.db");
+    const QString home = QStringLiteral("HomeDomain/Library/Safari/History.db");
+    struct Case
+    {
+        const char *name;
+        QMap<QString, QByteArray> files;
+        QStringList visited;
+    };
+    const Case cases[] = {
+        {"the home domain's only", {{home, history("https://home.example/")}}, {"https://home.example/"}},
+        {"both", {{home, history("https://home.example/")}, {app, history("https://app.example/")}},
+         {"https://app.example/"}},
+        {"the app's only", {{app, history("https://app.example/")}}, {"https://app.example/"}},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        CategoryRig c(test.files);
+        auto request = c.onWorker(&AppController::doGetBookmarks);
+        const auto [records, error] = c.wait(request);
+        ASSERT_TRUE(records) << error;
+        QStringList visited;
+        for (const FRBookmarkInfoPtr &record : *records)
+            visited << record->url();
+        EXPECT_EQ(visited, test.visited);
+    }
 }
 
 TEST(CategoryRequests, ACachedRequestIsFilteredByTheServiceSwitchesIntoANewSnapshot)

@@ -50,27 +50,49 @@ LiveRig::~LiveRig()
         fprintf(stderr, "%s\n", qUtf8Printable(log()));
 }
 
-void LiveRig::attach(const QMap<QString, QByteArray> &files, const QVariantMap &settings)
+namespace {
+
+QVariantMap currentProtocol()
 {
-    QVariantMap merged{{QStringLiteral("Domains"),
-                        QVariantMap{{QStringLiteral("com.apple.mobile.backup"),
-                                     QVariantMap{{QStringLiteral("Version"), QStringLiteral("2.1")}}}}}};
-    for (auto it = settings.begin(); it != settings.end(); ++it)
-        merged.insert(it.key(), it.value());
-    mLogStart = rig.logText().size();
-    rig.start();
-    rig.sim.attach(QStringLiteral("phone"), QStringLiteral("Phone"), kUid, false, merged);
+    return {{QStringLiteral("Domains"),
+             QVariantMap{{QStringLiteral("com.apple.mobile.backup"),
+                          QVariantMap{{QStringLiteral("Version"), QStringLiteral("2.1")}}}}}};
+}
+
+void writePersonalFiles(const QString &deviceFolder, const QMap<QString, QByteArray> &files)
+{
     for (auto it = files.begin(); it != files.end(); ++it) {
-        const QString path = deviceFolder() + QStringLiteral("/personal/") + it.key();
+        const QString path = deviceFolder + QStringLiteral("/personal/") + it.key();
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(it.value());
     }
+}
+
+} // namespace
+
+void LiveRig::attach(const QMap<QString, QByteArray> &files, const QVariantMap &settings)
+{
+    QVariantMap merged = currentProtocol();
+    for (auto it = settings.begin(); it != settings.end(); ++it)
+        merged.insert(it.key(), it.value());
+    mLogStart = rig.logText().size();
+    rig.start();
+    rig.sim.attach(QStringLiteral("phone"), QStringLiteral("Phone"), kUid, false, merged);
+    writePersonalFiles(deviceFolder(), files);
     ASSERT_TRUE(waitUntil([this] { return rig.controller->connectedDevices().size() == 1; }));
     rig.controller->switchToDevice({});
     ASSERT_TRUE(rig.waitForConnection(kUid, 10000));
     ASSERT_TRUE(waitUntil([] { return gAFewSecondsHaveGoneBy.load(); }, 10000));
+}
+
+void LiveRig::attachAnother(const QString &folder, const QString &uid, const QMap<QString, QByteArray> &files)
+{
+    ASSERT_TRUE(waitUntil([this] { return rig.controller->connectedDevices().isEmpty(); }, 10000));
+    rig.sim.attach(folder, QStringLiteral("Phone ") + folder, uid, false, currentProtocol());
+    writePersonalFiles(rig.sim.root() + QLatin1Char('/') + folder, files);
+    ASSERT_TRUE(rig.waitForConnection(uid, 10000));
 }
 
 QString LiveRig::deviceFolder() const

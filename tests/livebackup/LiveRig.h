@@ -42,6 +42,10 @@ struct LiveRig
     // Attaches the device with `files` ("<domain>/<relative path>" -> contents) and waits
     // until the controller is connected to it.
     void attach(const QMap<QString, QByteArray> &files, const QVariantMap &settings = {});
+    // With the rig's device detached: attaches a device in `folder` (another one, or the
+    // same uid again) to the running controller and waits until the controller, by itself,
+    // is connected to it.
+    void attachAnother(const QString &folder, const QString &uid, const QMap<QString, QByteArray> &files);
     QString deviceFolder() const;
     void setFaults(const QVariantMap &faults) { rig.sim.setFaults(QStringLiteral("phone"), faults); }
     // getBackupData on a worker thread.

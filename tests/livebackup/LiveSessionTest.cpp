@@ -5,6 +5,8 @@
 
 #include "backup/BackupKeychain.h"
 #include "backup/BackupSessionFlags.h"
+#include "backup/BackupSessionState.h"
+#include "backup/DeviceBackup.h"
 #include "backup/WantedFiles.h"
 #include "backup/WorkFolderNames.h"
 #include "device/DeviceTimings.h"
@@ -97,6 +99,10 @@ TEST(LiveSession, PlainDeviceSendsOnlyWhatIsWantedAndASecondRequestReusesIt)
     expectWantedFiles(live);
     EXPECT_EQ(live.rig.window.progressMax.load(), 100);
     EXPECT_DOUBLE_EQ(live.rig.window.progressValue.load(), 100);
+    // The device dates the backup it made, as a device does.
+    const DeviceBackupPtr made = DeviceBackup::initWithPath(sessionBackupFolder(LiveRig::kUid), false);
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(made->backupDate().isValid());
 
     // Two requests at once in the same connection: neither runs a session.
     QFile::remove(getTempDir() + QStringLiteral("sms.db"));
