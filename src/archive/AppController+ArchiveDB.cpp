@@ -24,10 +24,6 @@ std::atomic<bool> gArchiveThisSetting{true};
 
 namespace {
 
-// How long a statement waits for another connection to the same file (the archive list
-// reads each database through a connection of its own).
-constexpr int kBusyTimeoutMs = 10000;
-
 // A database file that an open created and that must not survive the failed open: an
 // empty .db left behind would later be listed as an archive.
 void removeCreatedFile(const QString &path)
@@ -97,7 +93,7 @@ ArchiveDBPtr AppController::openBackupTable(const QString &key, int *error)
         *error = ArchiveSchema::kCannotOpen;
         return nullptr;
     }
-    sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+    sqlite3_busy_timeout(handle, kArchiveBusyTimeoutMs);
     auto db = std::make_shared<ArchiveDB>(handle, key);
 
     const QString connected = connectedDeviceID();

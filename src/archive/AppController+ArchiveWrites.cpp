@@ -129,6 +129,9 @@ bool AppController::checkForItem(const QString &item, int64_t date, const QVaria
         const int rc = prepareKept(db, which, sql);
         if (rc != SQLITE_OK) {
             VarnekLog("sqlite3_exec: Local SMS prepare check Error %d %s", rc, sqlite3_errmsg(handle));
+            // Unchecked is not absent: the caller must not store a twin on its word.
+            if (error)
+                *error = rc;
             return false;
         }
     }
@@ -139,8 +142,11 @@ bool AppController::checkForItem(const QString &item, int64_t date, const QVaria
     ResetOnExit reset{statement};
     sqlite3_bind_int64(statement, 1, date);
     bindText(statement, 2, item.isNull() ? QString(QStringLiteral("")) : item);
-    if (sqlite3_step(statement) != SQLITE_ROW)
+    if (const int rc = sqlite3_step(statement); rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE && error)
+            *error = rc;
         return false;
+    }
     if (message && item.isEmpty()) {
         // Archived before its content was known: the row found is replaced by the caller.
         const qint64 rowid = sqlite3_column_int64(statement, 2);
@@ -334,9 +340,13 @@ bool AppController::addCallOrVoicemail(const FRCallInfo &call, const QString &de
                                        int *error, bool voicemail)
 {
     int localError = 0;
-    const ArchiveDBPtr db = getBackupDB(device, error ? error : &localError);
+    if (!error)
+        error = &localError;
+    const ArchiveDBPtr db = getBackupDB(device, error);
     if (!db)
         return false;
+    // Every failure below leaves its SQLite code: the runs end on a set error, and without
+    // one a record that was never stored would pass for stored.
     std::lock_guard local(localLock);
     sqlite3 *handle = db->handle();
     const QDateTime when = call.CallNSDate();
@@ -351,6 +361,7 @@ bool AppController::addCallOrVoicemail(const FRCallInfo &call, const QString &de
             VarnekLog(voicemail ? "sqlite3_exec: Local voicemail undo Delete Error %d %s"
                                 : "sqlite3_exec: Local call undo Delete Error %d %s",
                       rc, sqlite3_errmsg(handle));
+            *error = rc;
             return false;
         }
     }
@@ -369,6 +380,7 @@ bool AppController::addCallOrVoicemail(const FRCallInfo &call, const QString &de
         VarnekLog(voicemail ? "sqlite3_exec: 2 Prepare Add voicemail to backup Error %d %s"
                             : "sqlite3_exec: 2 Prepare Add call to backup Error %d %s",
                   insert.rc(), sqlite3_errmsg(handle));
+        *error = insert.rc();
         return false;
     }
     int index = 1;
@@ -394,6 +406,7 @@ bool AppController::addCallOrVoicemail(const FRCallInfo &call, const QString &de
         VarnekLog(voicemail ? "sqlite3_exec: 2 Add voicemail to backup Error %d %s"
                             : "sqlite3_exec: 2 Add call to backup Error %d %s",
                   rc, sqlite3_errmsg(handle));
+        *error = rc;
         return false;
     }
     return true;

@@ -20,6 +20,9 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+// How long any connection to an archive waits for another connection to the same file.
+constexpr int kArchiveBusyTimeoutMs = 10000;
+
 class ArchiveDB
 {
 public:

@@ -1,5 +1,6 @@
 #include "archive/QNArchive.h"
 
+#include "archive/ArchiveDB.h"
 #include "archive/ArchiveFolder.h"
 #include "archive/ArchiveSql.h"
 #include "device/AppController.h"
@@ -13,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -166,14 +168,31 @@ QNArchive::initWithUuid(const QString &uuid, const QList<std::shared_ptr<QNArchi
     archive->mUuid = uuid;
     archive->mArchiveThis.store(true);
 
+    const QString file = QDir(folder).filePath(uuid + QStringLiteral(".db"));
+    if (!QFileInfo(file).isFile()) {
+        // A pipe or device node named like an archive would hold the open.
+        VarnekLog("Error opening backup to get name: (%d) %s", SQLITE_CANTOPEN, "not a regular file");
+        return nullptr;
+    }
     Database db;
-    const QByteArray path = QDir(folder).filePath(uuid + QStringLiteral(".db")).toUtf8();
-    const int rc = sqlite3_open_v2(path.constData(), &db.handle, SQLITE_OPEN_READONLY, nullptr);
+    const QByteArray path = QFile::encodeName(file);
+    // Opened for writing where it may be: a hot journal left by a killed writer is rolled
+    // back here, where a read-only connection could not read the archive at all. A file we
+    // may not write is read as it is.
+    int rc = sqlite3_open_v2(path.constData(), &db.handle, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close(db.handle);
+        db.handle = nullptr;
+        rc = sqlite3_open_v2(path.constData(), &db.handle, SQLITE_OPEN_READONLY, nullptr);
+    }
     if (rc != SQLITE_OK) {
         VarnekLog("Error opening backup to get name: (%d) %s", rc,
                   db.handle ? sqlite3_errmsg(db.handle) : "");
         return nullptr;
     }
+    // Another connection writing (an extraction, a merge) holds the file for a while; the
+    // list waits as the writers wait for each other.
+    sqlite3_busy_timeout(db.handle, kArchiveBusyTimeoutMs);
     bool prepared = false;
     const auto name = singleText(db.handle, "SELECT value FROM props WHERE key='phonename'", &prepared);
     if (!prepared)

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -239,4 +240,46 @@ TEST(ArchiveDatabase, APipeInTheArchivesPlaceIsRefusedAtOnce)
     EXPECT_FALSE(rig.controller.getBackupDB(QString(), &error));
     EXPECT_EQ(error, ArchiveSchema::kCannotOpen);
     EXPECT_TRUE(QFileInfo(rig.dbPath("uid-phone")).exists());
+    // The start-up list passes it by rather than wait for a writer that never comes.
+    EXPECT_TRUE(QNArchive::getAllDevices().isEmpty());
+}
+
+TEST(ArchiveDatabase, TheStartUpListKeepsAnArchiveWithAHotJournalOrAWriterAtWork)
+{
+    ArchiveRig rig;
+    // A writer killed mid-transaction: the database with pages it already wrote and the
+    // journal that undoes them, and no process holding either.
+    rig.loadFixture("uid-source", "controller/archive.sql");
+    rig.exec("uid-source", "CREATE TABLE filler (x BLOB);"
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 64)"
+                           " INSERT INTO filler SELECT randomblob(4000) FROM n;");
+    sqlite3 *writer = rig.openRaw("uid-source");
+    ASSERT_EQ(sqlite3_exec(writer, "PRAGMA cache_size=1; BEGIN; UPDATE filler SET x = randomblob(4000);"
+                                   "UPDATE props SET value = 'Half written' WHERE key = 'phonename';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_TRUE(QFile::copy(rig.dbPath("uid-source"), rig.dbPath("uid-hot")));
+    ASSERT_TRUE(QFile::copy(rig.dbPath("uid-source") + "-journal", rig.dbPath("uid-hot") + "-journal"));
+    sqlite3_close(writer);
+    ASSERT_TRUE(QFile::remove(rig.dbPath("uid-source")));
+
+    // Another connection in the middle of a write when the list is built.
+    rig.loadFixture("uid-busy", "controller/archive.sql");
+    sqlite3 *busy = rig.openRaw("uid-busy");
+    ASSERT_EQ(sqlite3_exec(busy, "BEGIN EXCLUSIVE; INSERT INTO message (text) VALUES ('three');", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    auto listing = std::async(std::launch::async, [] { return QNArchive::getAllDevices(); });
+    const auto done = [&] { return listing.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    // The writer commits once the list has the file open too.
+    waitUntil([&] { return done() || ArchiveRig::descriptorsOn(rig.dbPath("uid-busy")) > 1; }, 10000);
+    ASSERT_EQ(sqlite3_exec(busy, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(busy);
+    ASSERT_TRUE(waitUntil(done, 20000));
+
+    QStringList listed;
+    for (const auto &archive : listing.get())
+        listed << archive->uuid() + ": " + QString::number(archive->numMessages());
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{"uid-busy: 3", "uid-hot: 2"}));
 }

@@ -106,13 +106,19 @@ void ArchiveRig::exec(const QString &key, const QString &sql) const
 
 bool ArchiveRig::processHasOpen(const QString &path)
 {
+    return descriptorsOn(path) > 0;
+}
+
+int ArchiveRig::descriptorsOn(const QString &path)
+{
     const QString target = QFileInfo(path).canonicalFilePath();
     const QDir fds(QStringLiteral("/proc/self/fd"));
+    int count = 0;
     for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
         if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
-            return true;
+            ++count;
     }
-    return false;
+    return count;
 }
 
 void writeFile(const QString &path, const QByteArray &contents)

@@ -35,6 +35,8 @@ struct ArchiveRig
     void exec(const QString &key, const QString &sql) const;
     // Whether this process holds a file descriptor open on `path` (read from /proc).
     static bool processHasOpen(const QString &path);
+    // How many file descriptors of this process are open on `path`.
+    static int descriptorsOn(const QString &path);
 
     TestHome home;
     AppController controller;

@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
+
 namespace {
 
 QVariantMap message(qint64 seconds, const QString &text, const QString &html = {}, int flags = 0)
@@ -257,6 +259,45 @@ TEST(ArchiveWrites, CallsAndVoicemailAreStoredDeletedAndRestored)
     EXPECT_EQ(rig.number("uid-phone", QStringLiteral("SELECT id FROM call WHERE rowid=%1").arg(ann->itemId())), 77);
     ASSERT_TRUE(c.deleteLocalItemForReal(ann->itemId(), "call", QString()));
     EXPECT_EQ(rig.number("uid-phone", "SELECT COUNT(*) FROM call"), 1);
+}
+
+TEST(ArchiveWrites, AFailedCheckOrStoreOfACallOrVoicemailSaysWhy)
+{
+    ArchiveRig rig;
+    auto &c = rig.controller;
+    int error = 0;
+    ASSERT_TRUE(c.getBackupDB(QString(), &error)) << error;
+    QVariantMap info = {{CallKey::CallID, 1}, {CallKey::RemoteID, 77}, {CallKey::Number, "+15550100"},
+                        {CallKey::Date, QDateTime::fromSecsSinceEpoch(1400000000, Qt::UTC)},
+                        {CallKey::AMR, QByteArray("#!AMR\n")}};
+    const FRCallInfoPtr call = FRCallInfo::infoWithInfo(info, nullptr);
+    rig.exec("uid-phone", "CREATE TRIGGER refuseCall BEFORE INSERT ON call BEGIN SELECT RAISE(ABORT, 'full'); END;"
+                          "CREATE TRIGGER refuseVoicemail BEFORE INSERT ON voicemail BEGIN SELECT RAISE(ABORT, 'full'); END;");
+    struct Case
+    {
+        const char *name;
+        std::function<bool(int *)> run;
+    };
+    const Case refused[] = {
+        {"a call", [&](int *e) { return c.addCallToBackup(*call, QString(), false, e); }},
+        {"a voicemail", [&](int *e) { return c.addVoicemailToBackup(*call, QString(), false, e); }},
+        {"a call keeping its row", [&](int *e) { return c.addCallToBackup(*call, QString(), true, e); }},
+    };
+    const Case withoutTable[] = {
+        {"the check", [&](int *e) { return c.checkForItem("+15550100", 1400000000, {}, "call", QString(), e); }},
+        {"a call", [&](int *e) { return c.addCallToBackup(*call, QString(), false, e); }},
+    };
+    const auto expectFailureWithCode = [](const Case &test) {
+        SCOPED_TRACE(test.name);
+        int code = 0;
+        EXPECT_FALSE(test.run(&code));
+        EXPECT_NE(code, 0);
+    };
+    for (const Case &test : refused)
+        expectFailureWithCode(test);
+    rig.exec("uid-phone", "DROP TABLE call;");
+    for (const Case &test : withoutTable)
+        expectFailureWithCode(test);
 }
 
 TEST(ArchiveWrites, ContactsAreAddedAndUpdatedOnlyWhenAsked)
