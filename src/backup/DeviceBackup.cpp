@@ -94,6 +94,9 @@ void DeviceBackup::getBackupInfo(bool unlock)
         VarnekLog("couldn't read status %s", qUtf8Printable(statusPath));
     if (status.value("Date").metaType() == QMetaType::fromType<QDateTime>())
         mBackupDate = status.value("Date").toDateTime();
+    // Some backups carry the date in Info.plist alone; without either the date stays blank.
+    else if (info.value("Last Backup Date").metaType() == QMetaType::fromType<QDateTime>())
+        mBackupDate = info.value("Last Backup Date").toDateTime();
 
     const std::optional<QVariant> manifestRoot = PropertyList::fromFile(mBackupPath + "/Manifest.plist");
     if (!manifestRoot) {

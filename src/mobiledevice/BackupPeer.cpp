@@ -394,6 +394,12 @@ void BackupPeer::sendCurrentBackup()
     plist_dict_set_item(status, "BackupState", plist_new_string("new"));
     plist_dict_set_item(status, "SnapshotState", plist_new_string("finished"));
     plist_dict_set_item(status, "IsFullBackup", plist_new_bool(0));
+    // When the backup was made, as a device writes it: seconds since 1 January 2001.
+    constexpr long long kSecondsFrom1970To2001 = 978307200;
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    plist_dict_set_item(status, "Date", plist_new_date(int32_t(now - kSecondsFrom1970To2001), 0));
     ok = ok && writePlistFile((root / "Status.plist").string(), status);
     plist_free(status);
 

@@ -41,7 +41,9 @@ QString createExclusiveFolder(const QString &parent)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const double seconds = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        QString name = QString::asprintf("%s%f", kTempFolderPrefix, seconds);
+        // The owner's process id in the name lets the next start tell a folder that a killed
+        // run left (with decrypted device files in it) from one still in use.
+        QString name = QString::asprintf("%s%f_%lld", kTempFolderPrefix, seconds, qlonglong(::getpid()));
         if (attempt > 0)
             name += QStringLiteral("-%1").arg(attempt);
         const QString path = QDir(parent).filePath(name);

@@ -2,6 +2,7 @@
 
 #include "VarnekLogger.h"
 #include "platform/Paths.h"
+#include "platform/UserDefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -108,6 +109,40 @@ int removeStaleKeychainTemporaries()
     return removed;
 }
 
+// The per-run work folders (getTempDir: "org.quillon.Quillon_<seconds>_<pid>") whose run is
+// gone, in the system's temporary folder and in the chosen temporary location.
+int removeStaleWorkFolders()
+{
+    static const QRegularExpression name(QStringLiteral("^org\\.quillon\\.Quillon_\\d+\\.\\d+_(\\d+)(-\\d+)?$"));
+    QStringList parents{Paths::temporaryRoot().isEmpty() ? QStringLiteral("/tmp") : Paths::temporaryRoot()};
+    const QString chosen = UserDefaults::standard().stringForKey(QStringLiteral("TEMP_LOCATION"));
+    if (!chosen.isEmpty() && QDir::isAbsolutePath(Paths::resolveUserPath(chosen)))
+        parents << QDir::cleanPath(Paths::resolveUserPath(chosen));
+    parents.removeDuplicates();
+    int removed = 0;
+    for (const QString &parent : std::as_const(parents)) {
+        const QDir dir(parent);
+        for (const QString &entry :
+             dir.entryList({QStringLiteral("org.quillon.Quillon_*")}, QDir::AllEntries | QDir::Hidden | QDir::System)) {
+            const auto match = name.match(entry);
+            if (!match.hasMatch() || processIsAlive(match.captured(1).toLongLong()))
+                continue;
+            const QString path = dir.filePath(entry);
+            struct stat status {};
+            if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode)
+                || status.st_uid != ::getuid())
+                continue;
+            if (QDir(path).removeRecursively()) {
+                VarnekLog("Removed the work folder of an earlier run: %s", qUtf8Printable(path));
+                ++removed;
+            } else {
+                VarnekLog("Could not remove the work folder of an earlier run: %s", qUtf8Printable(path));
+            }
+        }
+    }
+    return removed;
+}
+
 } // namespace
 
 namespace OwnTemporaries {
@@ -145,7 +180,7 @@ void end(const QString &path)
 int removeStale()
 {
     std::lock_guard lock(gJournalLock);
-    int removed = removeStaleKeychainTemporaries();
+    int removed = removeStaleKeychainTemporaries() + removeStaleWorkFolders();
     QFile journal(journalPath());
     if (!journal.exists() || gInProgress > 0)
         return removed;

@@ -21,7 +21,9 @@ constexpr qint64 kJournalLimit = 64 * 1024;
 void begin(const QString &path);
 void end(const QString &path);
 
-// Removes what earlier runs left behind; returns how many files it removed (each logged).
+// Removes what earlier runs left behind; returns how many files and per-run work folders
+// it removed (each logged). A work folder goes only when it is ours (our name, our user, a
+// real folder) and the process its name records is gone, so another copy's folder stays.
 int removeStale();
 
 // Whether a file name is one of ours: only such files are ever removed.

@@ -6,6 +6,7 @@
 #include "backup/DeviceBackup.h"
 #include "platform/KeychainBackends.h"
 #include "platform/Paths.h"
+#include "platform/PropertyList.h"
 #include "shell/SystemFlags.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,43 @@ TEST_F(DeviceBackupTest, ListsAndSortsBackups)
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_EQ(names(delivered), names(list));
+}
+
+// The backup's date is Status.plist's, or else Info.plist's "Last Backup Date".
+TEST_F(DeviceBackupTest, TheBackupDateFallsBackToInfoPlist)
+{
+    const QDateTime status(QDate(2026, 2, 1), QTime(9, 0), Qt::UTC);
+    const QDateTime info(QDate(2026, 1, 15), QTime(18, 45), Qt::UTC);
+    struct Case
+    {
+        const char *name;
+        QVariant statusDate, infoDate;
+        QDateTime expected;
+    };
+    const Case cases[] = {
+        {"both", status, info, status},
+        {"Info.plist's only", {}, info, info},
+        {"a date that is no date", QString("yesterday"), info, info},
+        {"neither", {}, {}, {}},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        const BackupGen::Backup made = make("dated", {});
+        const auto rewrite = [](const QString &path, const char *key, const QVariant &value) {
+            QVariantMap map = PropertyList::fromFile(path).value_or(QVariant()).toMap();
+            if (value.isValid())
+                map.insert(key, value);
+            else
+                map.remove(key);
+            ASSERT_TRUE(PropertyList::toFile(map, path, PropertyList::Format::Xml));
+        };
+        rewrite(made.path + "/Status.plist", "Date", test.statusDate);
+        rewrite(made.path + "/Info.plist", "Last Backup Date", test.infoDate);
+        const DeviceBackupPtr backup = DeviceBackup::initWithPath(made.path, false);
+        ASSERT_TRUE(backup);
+        EXPECT_EQ(backup->backupDate(), test.expected);
+        QDir(made.path).removeRecursively();
+    }
 }
 
 // On a host without decryption an encrypted backup keeps no keybag, says so in its name,

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -20,11 +22,25 @@ QString makeFile(const QString &path)
     return path;
 }
 
+// A temporary root of the test's own, so no other run's work folders are counted.
+class ScopedTempRoot
+{
+public:
+    ScopedTempRoot() : mPrevious(qgetenv("TMPDIR")) { qputenv("TMPDIR", mDir.path().toUtf8()); }
+    ~ScopedTempRoot() { qputenv("TMPDIR", mPrevious); }
+    QString path() const { return mDir.path(); }
+
+private:
+    QTemporaryDir mDir;
+    QByteArray mPrevious;
+};
+
 } // namespace
 
 TEST(OwnTemporaries, WhatAKilledRunLeftIsRemovedAtTheNextStart)
 {
     TestHome home;
+    ScopedTempRoot root;
     const QString downloads = home.path() + "/Downloads";
     const QString download = makeFile(downloads + "/.quillon-download-a1B2c3");
     const QString plaintext = makeFile(home.path() + "/Restored/Notes.db.qnpartXyZ123");
@@ -101,4 +117,36 @@ TEST(OwnTemporaries, OnlyOurNamesCount)
         EXPECT_TRUE(OwnTemporaries::isOurTemporaryName(name)) << name;
     for (const char *name : {"quillon-download-x", "photo.jpg", "items.json", ".quillon-downloads"})
         EXPECT_FALSE(OwnTemporaries::isOurTemporaryName(name)) << name;
+}
+
+TEST(OwnTemporaries, AKilledRunsWorkFolderGoesAtTheNextStartAndNothingElseDoes)
+{
+    TestHome home;
+    ScopedTempRoot root;
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+
+    const QString prefix = root.path() + "/org.quillon.Quillon_1765400000.123000_";
+    const QString killed = prefix + QString::number(gone);
+    makeFile(killed + "/sms.db");
+    makeFile(killed + "/Attachments/ab-iMessage-IMG_1.jpg");
+    const QString running = prefix + QString::number(::getpid()) + "-1";
+    makeFile(running + "/sms.db");
+    const QString notOurName = root.path() + "/org.quillon.Quillon_notes";
+    makeFile(notOurName + "/keep");
+    // A link under a killed run's name leads to someone else's folder.
+    QTemporaryDir victim;
+    makeFile(victim.path() + "/keep");
+    const QString planted = prefix + QString::number(gone) + "-2";
+    ASSERT_TRUE(QFile::link(victim.path(), planted));
+
+    EXPECT_EQ(OwnTemporaries::removeStale(), 1);
+    EXPECT_FALSE(QFileInfo::exists(killed));
+    EXPECT_TRUE(QFileInfo::exists(running + "/sms.db"));
+    EXPECT_TRUE(QFileInfo::exists(notOurName + "/keep"));
+    EXPECT_TRUE(QFileInfo(planted).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(victim.path() + "/keep"));
 }
