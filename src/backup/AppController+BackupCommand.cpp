@@ -65,6 +65,7 @@ int connectionFailed(DLConnectionRef, void *description, void *, void *, void *)
         gDeviceError.store(121214);
     } else if (text.endsWith(QLatin1String("DLErrorConnectingLocked"))) {
         gDeviceError.store(121213);
+        gHasPassCode.store(true);
     } else {
         gDeviceError.store(121214);
     }

@@ -356,6 +356,7 @@ int AppController::runSession(const QList<WantedFile> &files, bool *)
     if (gDeviceError.load() != 0)
         sleepMs(deviceTimings().backupRetryMs.load());
     gDeviceError.store(0);
+    gHasPassCode.store(false);
 
     if (!DLCreateDeviceLinkConnectionForComputer || !DLConnect || !DLProcessMessage || !DLWaitForMessage
         || !DLDisconnect || !DLDeleteDeviceLinkConnection || !DLSetRootDirectory) {

@@ -181,6 +181,7 @@ int connectionFailed(DLConnectionRef, void *description, void *, void *, void *)
         mHadBadError.store(true);
     } else if (text.endsWith(QLatin1String("DLErrorConnectingLocked"))) {
         gDeviceError.store(121213);
+        gHasPassCode.store(true);
     } else {
         gDeviceError.store(121214);
     }
@@ -341,13 +342,22 @@ struct ThreadSession
     ~ThreadSession() { tOlder = nullptr; }
 };
 
-// The signed manifest of the older protocol for `paths`, by the old method (keyed by the
-// SHA-1 of the path): the device compares it with what it holds.
-QVariantMap olderManifest(const QStringList &paths, const QString &deviceID)
+QList<std::pair<QString, qint64>> withoutContents(const QStringList &paths)
+{
+    QList<std::pair<QString, qint64>> list;
+    for (const QString &path : paths)
+        list.append({path, 0});
+    return list;
+}
+
+// The signed manifest of the older protocol for `paths` with their lengths (0 where the host
+// has no contents to offer), by the old method (keyed by the SHA-1 of the path): the device
+// compares it with what it holds.
+QVariantMap olderManifest(const QList<std::pair<QString, qint64>> &paths, const QString &deviceID)
 {
     QVariantMap files;
-    for (const QString &path : paths) {
-        QVariantMap record{{QStringLiteral("FileLength"), 0}, {QStringLiteral("Mode"), 420},
+    for (const auto &[path, length] : paths) {
+        QVariantMap record{{QStringLiteral("FileLength"), length}, {QStringLiteral("Mode"), 420},
                            {QStringLiteral("ModificationTime"), QDateTime::currentDateTimeUtc()}};
         record.insert(QStringLiteral("DataHash"),
                       QCryptographicHash::hash(PropertyList::toData(record, PropertyList::Format::Binary),
@@ -433,7 +443,7 @@ bool AppController::olderProtocolSession(const QVariantMap &connectionDict)
              {{QStringLiteral("BackupMessageTypeKey"), QStringLiteral("BackupMessageBackupRequest")},
               {QStringLiteral("BackupComputerBasePathKey"), QStringLiteral("/")},
               {QStringLiteral("BackupProtocolVersion"), QStringLiteral("1.6")},
-              {QStringLiteral("BackupManifestKey"), olderManifest(gFilesToGet, gTargetID)}},
+              {QStringLiteral("BackupManifestKey"), olderManifest(withoutContents(gFilesToGet), gTargetID)}},
              "7ZDLProcessMessage")
         != kAMDSuccess) {
         gDeviceError.store(-5106);
@@ -485,6 +495,11 @@ int AppController::setFiles(const QVariantList &files, bool reboot)
     gDeviceError.store(0);
     if (is20Stuff.load())
         return 0;
+    if (gHasPassCode.load()) {
+        VarnekLog("has passcode");
+        gDeviceError.store(47);
+        return 0;
+    }
     if (files.isEmpty()) {
         gDeviceError.store(-7101);
         return 0;
@@ -531,19 +546,31 @@ int AppController::setFiles(const QVariantList &files, bool reboot)
     const AMDError connected = DLConnect(guard.connection, info, &error);
     plist_free(info);
     if (connected != kAMDSuccess) {
-        VarnekLog("DLConnect failed: %d %s", connected, qUtf8Printable(describe(error)));
-        gDeviceError.store(-6104);
+        const QString why = describe(error);
+        VarnekLog("DLConnect failed: %d %s", connected, qUtf8Printable(why));
+        // Locked since the last session: nothing was sent, and the user is told as for a
+        // device known to be locked.
+        if (why.endsWith(QLatin1String("DLErrorConnectingLocked"))) {
+            VarnekLog("has passcode");
+            gHasPassCode.store(true);
+            gDeviceError.store(47);
+        } else {
+            gDeviceError.store(-6104);
+        }
         return 0;
     }
     std::free(error);
 
     gTheNewData = files;
     gRestoring = true;
-    QStringList paths;
-    for (const QVariant &file : files)
-        paths << file.toMap().value(QStringLiteral("RemotePath")).toString();
+    QList<std::pair<QString, qint64>> edited;
+    for (const QVariant &file : files) {
+        const QVariantMap entry = file.toMap();
+        edited.append({entry.value(QStringLiteral("RemotePath")).toString(),
+                       entry.value(QStringLiteral("Data")).toByteArray().size()});
+    }
     QVariantMap request{{QStringLiteral("BackupMessageTypeKey"), QStringLiteral("kBackupMessageRestoreRequest")},
-                        {QStringLiteral("BackupManifestKey"), olderManifest(paths, gTargetID)}};
+                        {QStringLiteral("BackupManifestKey"), olderManifest(edited, gTargetID)}};
     if (gUsingOldStuff.load()) {
         VarnekLog("using old method of restore");
     } else {

@@ -7,7 +7,7 @@
 
 #include "backup/DeviceBackup.h"
 #include "backup/PiecePredicates.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "backup/WantedFiles.h"
 #include "backup/WorkFolderNames.h"
 #include "shell/VarnekLogger.h"
@@ -112,6 +112,14 @@ WorkFolderNames AppController::grab(DeviceBackup &backup, const ManifestFiles &w
             continue;
         const QString source = from + QLatin1Char('/') + t.location;
         const QString destination = andPutThemIn + QLatin1Char('/') + name;
+        // A link in the backup folder may lead to any file the user can read: only the
+        // backup's own regular files are taken, copied, linked or decrypted.
+        const QFileInfo sourceInfo(source);
+        if (sourceInfo.isSymLink() || !sourceInfo.isFile()) {
+            if (sourceInfo.isSymLink())
+                VarnekLog("grab: %s is a link, not taken", qUtf8Printable(name));
+            continue;
+        }
         if (encrypted) {
             if (t.keyOnly) {
                 backup.addKey(entry.perfilekey, quint32(entry.protectionclass), name);
@@ -124,8 +132,6 @@ WorkFolderNames AppController::grab(DeviceBackup &backup, const ManifestFiles &w
                 continue;
             }
         }
-        if (!QFileInfo(source).isFile())
-            continue;
         if (t.link) {
             // Large attachments are linked, never copied; an existing link is left as it is.
             if (!QFileInfo(destination).isSymLink())

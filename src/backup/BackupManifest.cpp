@@ -2,7 +2,7 @@
 
 #include "backup/BackupCrypto.h"
 #include "backup/Keybag.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "device/DeviceTimings.h"
 #include "platform/PropertyList.h"
 #include "shell/Defaults.h"
@@ -224,7 +224,11 @@ bool checkManifestAtPath(const QString &folder)
 
 bool checkManifestIsEncrypted(const QString &folder)
 {
-    const std::optional<QVariant> root = PropertyList::fromFile(folder + QStringLiteral("/Manifest.plist"));
+    // A real Manifest.plist is a few KiB to a few MiB; a larger one (or a link) is refused.
+    constexpr qint64 kMaxManifestPlistBytes = 16 << 20;
+    const std::optional<QByteArray> bytes =
+        RegularFile::readAll(folder + QStringLiteral("/Manifest.plist"), kMaxManifestPlistBytes);
+    const std::optional<QVariant> root = bytes ? PropertyList::fromData(*bytes) : std::nullopt;
     if (!root || root->metaType() != QMetaType::fromType<QVariantMap>())
         return false;
     return root->toMap().value(QStringLiteral("IsEncrypted")).toBool();

@@ -2,7 +2,7 @@
 
 #include "backup/BackupManifest.h"
 #include "backup/PiecePredicates.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "interfaces/FRWindowHub.h"
 #include "platform/PropertyList.h"
 #include "shell/VarnekLogger.h"

@@ -7,6 +7,7 @@ std::atomic<int64_t> gSpace{0};
 std::atomic<bool> is20Stuff{false};
 std::atomic<bool> gDontAllowRestoreOn40{false};
 std::atomic<bool> gUsingOldStuff{false};
+std::atomic<bool> gHasPassCode{false};
 std::atomic<int> gNumNotes{0};
 
 std::atomic<bool> mBackupFinished{false};

@@ -32,6 +32,9 @@ extern std::atomic<bool> is20Stuff;
 extern std::atomic<bool> gDontAllowRestoreOn40;
 // The older protocol is in use and no version was negotiated yet.
 extern std::atomic<bool> gUsingOldStuff;
+// The device refused its backup service because it is locked with a passcode (a session's
+// connection failed so); cleared when the next session begins. The restore sends nothing then.
+extern std::atomic<bool> gHasPassCode;
 // The notes counter of the status line (contacts and bookmarks count in src/extract).
 extern std::atomic<int> gNumNotes;
 

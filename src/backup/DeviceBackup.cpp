@@ -2,6 +2,7 @@
 
 #include "backup/BackupCredentials.h"
 #include "backup/BackupKeychain.h"
+#include "platform/RegularFile.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/QueuedCall.h"
@@ -30,9 +31,21 @@ int compareNewestFirst(const QDateTime &mine, const QDateTime &other)
     return mine > other ? -1 : 1;
 }
 
+// Info.plist, Status.plist and Manifest.plist are kilobytes on real devices, a few MiB at
+// most; a larger one is refused before it is parsed (parsing costs several times its size).
+constexpr qint64 kMaxSmallPlistBytes = 16 << 20;
+
+std::optional<QVariant> readSmallPlist(const QString &path)
+{
+    const std::optional<QByteArray> bytes = RegularFile::readAll(path, kMaxSmallPlistBytes);
+    if (!bytes)
+        return std::nullopt;
+    return PropertyList::fromData(*bytes);
+}
+
 QVariantMap readPlistMap(const QString &path, bool *readable)
 {
-    const std::optional<QVariant> root = PropertyList::fromFile(path);
+    const std::optional<QVariant> root = readSmallPlist(path);
     *readable = root.has_value();
     if (!root || root->metaType() != QMetaType::fromType<QVariantMap>())
         return {};
@@ -98,7 +111,7 @@ void DeviceBackup::getBackupInfo(bool unlock)
     else if (info.value("Last Backup Date").metaType() == QMetaType::fromType<QDateTime>())
         mBackupDate = info.value("Last Backup Date").toDateTime();
 
-    const std::optional<QVariant> manifestRoot = PropertyList::fromFile(mBackupPath + "/Manifest.plist");
+    const std::optional<QVariant> manifestRoot = readSmallPlist(mBackupPath + "/Manifest.plist");
     if (!manifestRoot) {
         VarnekLog("couldn't read manifest");
         return;
@@ -291,16 +304,21 @@ void DeviceBackup::loadBackupsOnThread(std::function<void(QList<DeviceBackupPtr>
     };
     try {
         std::thread([onMain = std::move(onMain), deliver]() {
-            const QList<DeviceBackupPtr> backups = allBackups(false);
-            deliver(onMain, backups);
-            // Unlocking may derive keys for seconds per backup: here, after the list is shown.
-            bool unlocked = false;
-            for (const DeviceBackupPtr &backup : backups) {
-                if (backup->encrypted() && backup->keybag())
-                    unlocked = backup->unlockWithRememberedCredentials() || unlocked;
-            }
-            if (unlocked)
+            // No failure here may end the program: the list is then simply not refreshed.
+            try {
+                const QList<DeviceBackupPtr> backups = allBackups(false);
                 deliver(onMain, backups);
+                // Unlocking may derive keys for seconds per backup: here, after the list is shown.
+                bool unlocked = false;
+                for (const DeviceBackupPtr &backup : backups) {
+                    if (backup->encrypted() && backup->keybag())
+                        unlocked = backup->unlockWithRememberedCredentials() || unlocked;
+                }
+                if (unlocked)
+                    deliver(onMain, backups);
+            } catch (const std::exception &error) {
+                VarnekLog("the backup listing failed: %s", error.what());
+            }
         }).detach();
     } catch (const std::system_error &error) {
         VarnekLog("couldn't start the backup listing: %s", error.what());

@@ -3,7 +3,7 @@
 
 #include "backup/BackupCrypto.h"
 #include "backup/Keybag.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "shell/OwnTemporaries.h"
 #include "shell/SystemFlags.h"
 #include "shell/VarnekLogger.h"

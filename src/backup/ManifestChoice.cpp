@@ -9,7 +9,7 @@
 #include "backup/BackupSessionFlags.h"
 #include "backup/BackupSessionState.h"
 #include "backup/Keybag.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "backup/SavedManifest.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"

@@ -2,7 +2,7 @@
 
 #include "archive/ArchiveFolder.h"
 #include "backup/BackupSessionState.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "shell/VarnekLogger.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "extract/NewestNotes.h"
 
 #include "archive/ArchiveSql.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "archive/ArchiveDB.h"
 #include "device/AppController.h"
 #include "extract/DeviceDatabase.h"

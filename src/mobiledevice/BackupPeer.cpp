@@ -209,6 +209,7 @@ AMDError BackupPeer::handle(plist_t message)
         }
         mWake.notify_all();
     } else if (type == "kBackupMessageRestoreRequest") {
+        rememberRestoreLengths(message);
         postMessage(olderMessage("BackupMessageRestoreReplyOK"));
     } else if (type == "BackupMessageRestoreComplete") {
         // Nothing more to say: every file was written as it arrived.
@@ -238,6 +239,48 @@ void retireJournals(const std::string &path)
 
 } // namespace
 
+void BackupPeer::rememberRestoreLengths(plist_t request)
+{
+    std::map<std::string, uint64_t> lengths;
+    plist_t manifest = plist_dict_get_item(request, "BackupManifestKey");
+    plist_t data = manifest && plist_get_node_type(manifest) == PLIST_DICT ? plist_dict_get_item(manifest, "Data") : nullptr;
+    if (data && plist_get_node_type(data) == PLIST_DATA) {
+        char *raw = nullptr;
+        uint64_t size = 0;
+        plist_get_data_val(data, &raw, &size);
+        plist_t signedPart = nullptr;
+        if (raw && size > 0 && size < kMaxRestoreFile)
+            plist_from_memory(raw, uint32_t(size), &signedPart);
+        std::free(raw);
+        PlistPtr owned(signedPart);
+        plist_t files = signedPart && plist_get_node_type(signedPart) == PLIST_DICT
+                            ? plist_dict_get_item(signedPart, "Files") : nullptr;
+        plist_dict_iter it = nullptr;
+        if (files && plist_get_node_type(files) == PLIST_DICT)
+            plist_dict_new_iter(files, &it);
+        for (;;) {
+            char *key = nullptr;
+            plist_t record = nullptr;
+            if (!it)
+                break;
+            plist_dict_next_item(files, it, &key, &record);
+            if (!key)
+                break;
+            plist_t length = record && plist_get_node_type(record) == PLIST_DICT ? plist_dict_get_item(record, "FileLength")
+                                                                                 : nullptr;
+            if (length && plist_get_node_type(length) == PLIST_UINT) {
+                uint64_t value = 0;
+                plist_get_uint_val(length, &value);
+                lengths[key] = value;
+            }
+            std::free(key);
+        }
+        std::free(it);
+    }
+    std::lock_guard lock(mMutex);
+    mRestoreLengths = std::move(lengths);
+}
+
 AMDError BackupPeer::receiveFile(const char *path, plist_t options)
 {
     std::string bytes;
@@ -262,6 +305,13 @@ AMDError BackupPeer::receiveFile(const char *path, plist_t options)
     }
     if (!safeRelativePath(relativePath) || !safeRelativePath(domain))
         return kAMDInvalidArgumentError;
+    {
+        // A file whose length differs from what the restore's manifest said is refused.
+        std::lock_guard lock(mMutex);
+        const auto announced = mRestoreLengths.find(sha1Hex(relativePath));
+        if (announced != mRestoreLengths.end() && announced->second != bytes.size())
+            return kAMDInvalidArgumentError;
+    }
     const fs::path target = fs::path(mDevice->folder()) / "personal" / domain / relativePath;
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);

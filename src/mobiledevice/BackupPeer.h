@@ -16,6 +16,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,6 +60,8 @@ private:
     void streamOlderBackup();
     // Waits until the host has confirmed `files` files of this stream; false when stopped.
     bool waitForFileReceived(long long files);
+    // Keeps each file's "FileLength" from a restore request's signed manifest.
+    void rememberRestoreLengths(plist_t request);
 
     SimDevice *mDevice;
     bool mOlder;
@@ -70,6 +73,8 @@ private:
     std::condition_variable mWake;
     bool mStopping = false;      // mMutex
     long long mAcknowledged = 0; // mMutex: files the host confirmed of this stream (older protocol)
+    // mMutex: the lengths the last restore request's manifest gave, by the SHA-1 (hex) of the path.
+    std::map<std::string, uint64_t> mRestoreLengths;
 };
 
 } // namespace mobiledevice

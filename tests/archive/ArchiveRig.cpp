@@ -1,6 +1,7 @@
 #include "ArchiveRig.h"
 
 #include "archive/ArchiveFolder.h"
+#include "personal/FRAddressExtras.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,13 @@ ArchiveRig::ArchiveRig(const QString &uid, const QString &name)
 {
     setArchiveLocation(home.path() + QStringLiteral("/archive"));
     connect(uid, name);
+    // The name caches are process-wide: every test starts without names, whichever tests
+    // ran before it in this process.
+    std::lock_guard lock(gGlobalCacheLock);
+    gPhones.clear();
+    gEntries.clear();
+    gImages.clear();
+    gTempImages.clear();
 }
 
 void ArchiveRig::connect(const QString &uid, const QString &name)

@@ -6,7 +6,7 @@
 #include "backup/BackupManifest.h"
 #include "backup/DeviceBackup.h"
 #include "backup/PiecePredicates.h"
-#include "backup/RegularFile.h"
+#include "platform/RegularFile.h"
 #include "device/DeviceTimings.h"
 #include "platform/Paths.h"
 #include "shell/Defaults.h"

@@ -14,7 +14,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -146,6 +149,39 @@ TEST_F(DeviceBackupTest, TheBackupDateFallsBackToInfoPlist)
         const DeviceBackupPtr backup = DeviceBackup::initWithPath(made.path, false);
         ASSERT_TRUE(backup);
         EXPECT_EQ(backup->backupDate(), test.expected);
+        QDir(made.path).removeRecursively();
+    }
+}
+
+// The small property lists are read only as the backup's own regular files of a sane size: a
+// link may lead anywhere, and a huge list costs several times its size to parse.
+TEST_F(DeviceBackupTest, ALinkedOrHugeInfoPlistIsNotRead)
+{
+    const BackupGen::Backup outside = make("outside", {});
+    QByteArray huge = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                      "<key>Display Name</key><string>";
+    huge += QByteArray(17 << 20, 'x');
+    huge += "</string></dict></plist>";
+    struct Case
+    {
+        const char *name;
+        std::function<void(const QString &info)> plant;
+    };
+    const Case cases[] = {
+        {"a link to another backup's", [&](const QString &info) { QFile::link(outside.path + "/Info.plist", info); }},
+        {"17 MiB", [&](const QString &info) {
+             QFile file(info);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+             file.write(huge);
+         }},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        const BackupGen::Backup made = make("planted", {});
+        ASSERT_TRUE(DeviceBackup::initWithPath(made.path, false));
+        ASSERT_TRUE(QFile::remove(made.path + "/Info.plist"));
+        test.plant(made.path + "/Info.plist");
+        EXPECT_FALSE(DeviceBackup::initWithPath(made.path, false));
         QDir(made.path).removeRecursively();
     }
 }

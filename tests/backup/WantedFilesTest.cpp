@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <utility>
+
 #include <sqlite3.h>
 
 namespace {
@@ -158,6 +160,47 @@ TEST_P(WantedFilesTest, BringsWantedFilesIntoTheWorkFolder)
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, WantedFilesTest, ::testing::Bool());
+
+// A link in a plain backup folder, in place of an attachment or of a database, leads out of
+// the backup: nothing is taken through it, and the backup's own files still are.
+TEST(WantedFiles, LinksInABackupFolderAreNeverFollowed)
+{
+    HASDECRYPT = true;
+    QTemporaryDir dir;
+    const QString secret = dir.filePath("secret.txt");
+    {
+        QFile file(secret);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not the device's");
+    }
+    const QString attachmentPath = "Library/SMS/Attachments/ab/01/GUID-1/IMG_0001.jpg";
+    BackupGen::Recipe recipe;
+    recipe.files = {
+        {kHome, "Library/SMS/sms.db", BackupGen::randomBytes(300), 3},
+        {"MediaDomain", attachmentPath, BackupGen::randomBytes(900), 4},
+        {kHome, "Library/Voicemail/voicemail.db", "voicemail", 3},
+    };
+    const QString folder = dir.filePath("backup");
+    const BackupGen::Backup made = BackupGen::write(folder, recipe);
+    for (const auto &[domain, path] : {std::pair{QString("MediaDomain"), attachmentPath},
+                                       std::pair{kHome, QString("Library/SMS/sms.db")}}) {
+        const QString file = made.pathOf(BackupGen::fileID(domain, path));
+        ASSERT_TRUE(QFile::remove(file));
+        ASSERT_TRUE(QFile::link(secret, file));
+    }
+    DeviceBackupPtr backup = DeviceBackup::initWithPath(folder);
+    ASSERT_TRUE(backup);
+    const std::optional<Manifest> manifest = backup->getAManifest();
+    ASSERT_TRUE(manifest);
+    const QString work = dir.filePath("work");
+    QDir().mkpath(work);
+    AppController::grab(*backup, manifest->files, folder, work, wantedFileList());
+    for (const char *name : {"sms.db", "GUID-1-iMessage-IMG_0001.jpg"}) {
+        const QFileInfo taken(work + "/" + name);
+        EXPECT_FALSE(taken.exists() || taken.isSymLink()) << name;
+    }
+    EXPECT_EQ(BackupGen::readFile(work + "/voicemail.db"), "voicemail");
+}
 
 TEST(WorkFolderNames, CollisionsAndJournals)
 {

@@ -1,6 +1,5 @@
 #include "ExtractRig.h"
 
-#include "personal/FRAddressExtras.h"
 #include "shell/Defaults.h"
 
 #include <QDir>
@@ -12,12 +11,6 @@ ExtractRig::ExtractRig(const QString &uid)
     : ArchiveRig(uid)
 {
     QDir().mkpath(workFolder());
-    // The name caches are process-wide: every test starts without names.
-    std::lock_guard lock(gGlobalCacheLock);
-    gPhones.clear();
-    gEntries.clear();
-    gImages.clear();
-    gTempImages.clear();
 }
 
 void ExtractRig::makeArchive(const QString &uid)

@@ -5,9 +5,12 @@
 #include "backup/BackupSessionFlags.h"
 #include "backup/WantedFiles.h"
 #include "backup/WorkFolderNames.h"
+#include "platform/PropertyList.h"
 #include "shell/Defaults.h"
 
 #include <QFile>
+
+#include <future>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +90,34 @@ TEST(OlderProtocol, EditedDatabasesAreWrittenBackEachUnderItsOwnPath)
     EXPECT_EQ(device(QStringLiteral("Library/SMS/sms.db")), "edited messages");
     EXPECT_EQ(device(QStringLiteral("Library/CallHistory/call_history.db")), "edited calls");
     EXPECT_EQ(live.logCount(QStringLiteral("sending file")), 2);
+}
+
+TEST(OlderProtocol, ALockedDeviceIsToldSoAndSentNothing)
+{
+    LiveRig live;
+    live.attach(olderFiles(), kOlderDevice);
+    auto session = live.request();
+    ASSERT_EQ(live.wait(session), 1) << gDeviceError.load() << "\n" << qPrintable(live.log());
+    // The user locks the device after the session.
+    const QString settings = live.deviceFolder() + QStringLiteral("/device.plist");
+    QVariantMap device = PropertyList::fromFile(settings).value_or(QVariant()).toMap();
+    device.insert(QStringLiteral("PasscodeLocked"), true);
+    ASSERT_TRUE(PropertyList::toFile(device, settings, PropertyList::Format::Xml));
+
+    const QVariantList edited{QVariantMap{{QStringLiteral("RemotePath"), QStringLiteral("Library/SMS/sms.db")},
+                                          {QStringLiteral("Data"), QByteArray("edited messages")}}};
+    // Found locked at the restore, then known to be locked: told so each time, nothing sent.
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        auto restore = std::async(std::launch::async, [&] { return live.rig.controller->setFiles(edited, false); });
+        EXPECT_EQ(live.wait(restore), 0);
+        EXPECT_EQ(gDeviceError.load(), 47);
+        EXPECT_EQ(live.logCount(QStringLiteral("has passcode")), attempt);
+    }
+    EXPECT_EQ(live.logCount(QStringLiteral("sending file")), 0);
+    QFile file(live.deviceFolder() + QStringLiteral("/personal/HomeDomain/Library/SMS/sms.db"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), olderFiles().value(QStringLiteral("HomeDomain/Library/SMS/sms.db")));
 }
 
 TEST(OlderProtocol, ACurrentProtocolDeviceIsNeverWrittenTo)
