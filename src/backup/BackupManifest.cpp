@@ -222,13 +222,16 @@ bool checkManifestAtPath(const QString &folder)
            || QFileInfo::exists(folder + QStringLiteral("/Manifest.db"));
 }
 
+std::optional<QVariant> readSmallBackupPlist(const QString &path)
+{
+    constexpr qint64 kMaxSmallPlistBytes = 16 << 20;
+    const std::optional<QByteArray> bytes = RegularFile::readAll(path, kMaxSmallPlistBytes);
+    return bytes ? PropertyList::fromData(*bytes) : std::nullopt;
+}
+
 bool checkManifestIsEncrypted(const QString &folder)
 {
-    // A real Manifest.plist is a few KiB to a few MiB; a larger one (or a link) is refused.
-    constexpr qint64 kMaxManifestPlistBytes = 16 << 20;
-    const std::optional<QByteArray> bytes =
-        RegularFile::readAll(folder + QStringLiteral("/Manifest.plist"), kMaxManifestPlistBytes);
-    const std::optional<QVariant> root = bytes ? PropertyList::fromData(*bytes) : std::nullopt;
+    const std::optional<QVariant> root = readSmallBackupPlist(folder + QStringLiteral("/Manifest.plist"));
     if (!root || root->metaType() != QMetaType::fromType<QVariantMap>())
         return false;
     return root->toMap().value(QStringLiteral("IsEncrypted")).toBool();

@@ -75,6 +75,10 @@ QString locationForFileID(const QString &fileID);
 bool checkManifestAtPath(const QString &folder);
 // "IsEncrypted" of the folder's Manifest.plist (NO when unreadable).
 bool checkManifestIsEncrypted(const QString &folder);
+// A backup's small property list (Info, Status, Manifest.plist): kilobytes on real devices, a
+// few MiB at most, so a larger one (or a link, or no regular file) is refused before it is
+// parsed, since parsing costs several times its size.
+std::optional<QVariant> readSmallBackupPlist(const QString &path);
 
 // The manifest of the backup in `folder`. With `getBlobs` a failed read is tried again up to
 // three more times, a short pause apart, the last try keeping what a damaged record file

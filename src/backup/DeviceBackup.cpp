@@ -2,7 +2,7 @@
 
 #include "backup/BackupCredentials.h"
 #include "backup/BackupKeychain.h"
-#include "platform/RegularFile.h"
+#include "backup/BackupManifest.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/QueuedCall.h"
@@ -31,21 +31,9 @@ int compareNewestFirst(const QDateTime &mine, const QDateTime &other)
     return mine > other ? -1 : 1;
 }
 
-// Info.plist, Status.plist and Manifest.plist are kilobytes on real devices, a few MiB at
-// most; a larger one is refused before it is parsed (parsing costs several times its size).
-constexpr qint64 kMaxSmallPlistBytes = 16 << 20;
-
-std::optional<QVariant> readSmallPlist(const QString &path)
-{
-    const std::optional<QByteArray> bytes = RegularFile::readAll(path, kMaxSmallPlistBytes);
-    if (!bytes)
-        return std::nullopt;
-    return PropertyList::fromData(*bytes);
-}
-
 QVariantMap readPlistMap(const QString &path, bool *readable)
 {
-    const std::optional<QVariant> root = readSmallPlist(path);
+    const std::optional<QVariant> root = BackupManifest::readSmallBackupPlist(path);
     *readable = root.has_value();
     if (!root || root->metaType() != QMetaType::fromType<QVariantMap>())
         return {};
@@ -111,7 +99,7 @@ void DeviceBackup::getBackupInfo(bool unlock)
     else if (info.value("Last Backup Date").metaType() == QMetaType::fromType<QDateTime>())
         mBackupDate = info.value("Last Backup Date").toDateTime();
 
-    const std::optional<QVariant> manifestRoot = readSmallPlist(mBackupPath + "/Manifest.plist");
+    const std::optional<QVariant> manifestRoot = BackupManifest::readSmallBackupPlist(mBackupPath + "/Manifest.plist");
     if (!manifestRoot) {
         VarnekLog("couldn't read manifest");
         return;

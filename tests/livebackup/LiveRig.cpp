@@ -9,8 +9,26 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
+
+QByteArray database(const QString &sql)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("scratch.db"));
+    sqlite3 *db = nullptr;
+    EXPECT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    char *message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message), SQLITE_OK)
+        << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 void RecordingPrompt::requestBackupPassword(const QString &deviceID)
 {

@@ -33,6 +33,10 @@ private:
     BackupPasswordReceiver *mReceiver;
 };
 
+// The bytes of a new SQLite database made by running `sql`: a device database for the rig's
+// files.
+QByteArray database(const QString &sql);
+
 struct LiveRig
 {
     static inline const QString kUid = QStringLiteral("00008030-00AA11BB22CC33DD");

@@ -14,9 +14,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-
-#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -24,28 +21,17 @@ namespace {
 
 QByteArray messagesDatabase()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("sms.db"));
-    sqlite3 *db = nullptr;
-    EXPECT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    const QString sql = fixtureText(QStringLiteral("devicedata/messages-40.sql"))
-                        + QStringLiteral("INSERT INTO handle VALUES(1,'+15551234567');"
-                                         "INSERT INTO handle VALUES(2,'+15557654321');"
-                                         "INSERT INTO chat_handle_join VALUES(1,1);"
-                                         "INSERT INTO chat_handle_join VALUES(2,2);"
-                                         "INSERT INTO message VALUES(1,'Hello Ann','SMS',1,600000000,0,NULL,0,1);"
-                                         "INSERT INTO chat_message_join VALUES(1,1);"
-                                         "INSERT INTO message VALUES(2,'See you','SMS',1,600000100,1,NULL,0,1);"
-                                         "INSERT INTO chat_message_join VALUES(1,2);"
-                                         "INSERT INTO message VALUES(3,'Hi Bob','iMessage',2,600000200,0,NULL,0,1);"
-                                         "INSERT INTO chat_message_join VALUES(2,3);");
-    char *message = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message), SQLITE_OK)
-        << (message ? message : "");
-    sqlite3_free(message);
-    sqlite3_close(db);
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return database(fixtureText(QStringLiteral("devicedata/messages-40.sql"))
+                    + QStringLiteral("INSERT INTO handle VALUES(1,'+15551234567');"
+                                     "INSERT INTO handle VALUES(2,'+15557654321');"
+                                     "INSERT INTO chat_handle_join VALUES(1,1);"
+                                     "INSERT INTO chat_handle_join VALUES(2,2);"
+                                     "INSERT INTO message VALUES(1,'Hello Ann','SMS',1,600000000,0,NULL,0,1);"
+                                     "INSERT INTO chat_message_join VALUES(1,1);"
+                                     "INSERT INTO message VALUES(2,'See you','SMS',1,600000100,1,NULL,0,1);"
+                                     "INSERT INTO chat_message_join VALUES(1,2);"
+                                     "INSERT INTO message VALUES(3,'Hi Bob','iMessage',2,600000200,0,NULL,0,1);"
+                                     "INSERT INTO chat_message_join VALUES(2,3);"));
 }
 
 struct ListRig
